@@ -14,6 +14,11 @@ namespace qm {
 Text TextBetween(const Text& text, const Text& startMarker, const Text& endMarker,
                  std::int32_t startPosition = 0, bool ignoreCase = false);
 
+// The first bytes of `text` up to the first `marker` found at or after
+// `start` (below 1: from the first byte), counted from the beginning of the
+// text; empty when the marker is missing.
+Text TextBefore(const Text& text, const Text& marker, std::int32_t start = 0, bool ignoreCase = false);
+
 // A UTF-8 body as a text of the system's code page, up to its first U+0000.
 Text Utf8ToLocalText(const Bytes& body);
 
