@@ -325,7 +325,7 @@ class CurlRequest final : public HttpRequest {
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
     SetMethod(h, body);
 
-    const CURLcode result = Run(h, x, static_cast<curl_off_t>(body.size()));
+    const CURLcode result = Run(h, x, static_cast<curl_off_t>(body.size()), std::chrono::milliseconds(connectBound));
     long code = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
     curl_easy_reset(h);  // drops curl's pointers to the lists and the exchange
@@ -344,9 +344,11 @@ class CurlRequest final : public HttpRequest {
 
   // Drives the transfer in slices of at most kPollMs, pumping the window in
   // between. curl bounds the connect phase; once connected, the send or the
-  // receive time-out bounds every silence.
-  CURLcode Run(CURL* h, Exchange& x, curl_off_t bodySize) {
+  // receive time-out bounds every silence. Should the connection never be
+  // seen, the two bounds together still end the wait.
+  CURLcode Run(CURL* h, Exchange& x, curl_off_t bodySize, std::chrono::milliseconds connectBound) {
     if (curl_multi_add_handle(multi_.get(), h) != CURLM_OK) return CURLE_FAILED_INIT;
+    const auto start = Clock::now();
     CURLcode result = CURLE_FAILED_INIT;
     bool connected = false;
     for (;;) {
@@ -361,16 +363,19 @@ class CurlRequest final : public HttpRequest {
       }
       curl_multi_poll(multi_.get(), nullptr, 0, kPollMs, nullptr);
       PumpWhileBusy();
+
       const auto now = Clock::now();
+      const std::chrono::milliseconds silence(x.sent < bodySize ? sendMs_ : receiveMs_);
       if (!connected) {
-        curl_off_t connectTime = 0;
+        // A reused connection shows no connect time, only the start of the
+        // transfer.
+        curl_off_t connectTime = 0, pretransferTime = 0;
         curl_easy_getinfo(h, CURLINFO_CONNECT_TIME_T, &connectTime);
-        connected = connectTime > 0;
+        curl_easy_getinfo(h, CURLINFO_PRETRANSFER_TIME_T, &pretransferTime);
+        connected = connectTime > 0 || pretransferTime > 0;
         if (connected) x.lastActivity = std::max(x.lastActivity, now);
-        continue;
       }
-      const std::int32_t silenceMs = x.sent < bodySize ? sendMs_ : receiveMs_;
-      if (now - x.lastActivity > std::chrono::milliseconds(silenceMs)) {
+      if (connected ? now - x.lastActivity > silence : now - start > connectBound + silence) {
         result = CURLE_OPERATION_TIMEDOUT;
         break;
       }

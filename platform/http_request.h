@@ -51,9 +51,10 @@ class HttpRequest {
   virtual ~HttpRequest() = default;
 
   // Milliseconds for resolving the host, connecting, sending and receiving.
-  // Sending and receiving are bounds on silence, not on the whole exchange.
-  // A value of 0 or below keeps the default (0, 60000, 30000, 30000); a
-  // resolve value of 0 adds nothing to the connect bound.
+  // Resolving and connecting share one bound, their sum. Sending and
+  // receiving bound each silence, not the whole exchange, so a slow but
+  // steady answer is not cut off. A value of 0 or below stands for the
+  // default (0, 60000, 30000, 30000); nothing ever waits without a bound.
   virtual void SetTimeouts(std::int32_t resolveMs, std::int32_t connectMs, std::int32_t sendMs,
                            std::int32_t receiveMs) = 0;
   // kProxyNamed with "host:port" uses that proxy; any other setting goes direct.

@@ -131,6 +131,29 @@ TEST(HttpRequestTest, SilenceIsBoundedButASlowSteadyAnswerIsNot) {
   EXPECT_EQ(request->LastFailure(), HttpFailure::None);
 }
 
+TEST(HttpRequestTest, SilenceOnAReusedConnectionIsBoundedToo) {
+  int served = 0;
+  LoopbackServer server([&](const RecordedRequest&) {
+    Reply reply = Reply::Text("first");
+    reply.keepAlive = true;
+    if (++served > 1) reply.delayBeforeHead = std::chrono::seconds(20);
+    return reply;
+  });
+  const HttpRequestRef request = NewRequest();
+  request->SetTimeouts(1000, 1000, 1000, 1000);
+  request->Open("GET", server.Origin() + "/1", false);
+  request->Send(Text());
+  ASSERT_EQ(request->ResponseBody(), B("first"));
+
+  const auto start = std::chrono::steady_clock::now();
+  request->Open("GET", server.Origin() + "/2", false);
+  request->Send(Text());
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(request->LastFailure(), HttpFailure::Timeout);
+  EXPECT_EQ(served, 2);
+  EXPECT_LT(elapsed, std::chrono::milliseconds(1000 + 750));
+}
+
 TEST(HttpRequestTest, FailuresAreSilentAndLeaveEmptyResults) {
   LoopbackServer server([](const RecordedRequest& r) {
     if (r.target == "/loop") return Reply::Redirect(302, "/loop");
