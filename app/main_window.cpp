@@ -159,15 +159,13 @@ QWidget* MainWindow::Widget(Control control) const {
 void MainWindow::SetText(Control control, const Text& text) {
   // A download writes the size and percent labels after every piece of 1 KB,
   // mostly with the text they show already: compare the bytes before paying
-  // for the conversion and the relayout.
+  // for the conversion and the relayout. Only this Form writes these labels.
   if (control == Control::透明标签1 || control == Control::透明标签2) {
     const bool size = control == Control::透明标签1;
-    QLabel* label = size ? sizeLabel_ : percentLabel_;
-    ShownText& shown = size ? sizeShown_ : percentShown_;
-    if (text != shown.bytes || label->text() != shown.text) {
-      shown.bytes = text;
-      shown.text = ToQString(text);
-      label->setText(shown.text);
+    Text& shown = size ? sizeShown_ : percentShown_;
+    if (text != shown) {
+      shown = text;
+      (size ? sizeLabel_ : percentLabel_)->setText(ToQString(text));
     }
     PumpWhileBusy();
     return;

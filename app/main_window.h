@@ -2,7 +2,6 @@
 // handlers, and the Form interface through which the routines reach it.
 #pragma once
 
-#include <QString>
 #include <QWidget>
 
 #include <functional>
@@ -63,13 +62,9 @@ class MainWindow : public QWidget, public Form {
   QLabel* sizeLabel_;           // 透明标签1
   QLabel* percentLabel_;        // 透明标签2
   QTimer* timer_;               // 时钟1
-  // The last texts written to the two labels, as bytes and as shown.
-  struct ShownText {
-    Text bytes;
-    QString text;
-  };
-  ShownText sizeShown_;
-  ShownText percentShown_;
+  // The texts of the size and percent labels, as last written.
+  Text sizeShown_;
+  Text percentShown_;
   std::int32_t storedPosition_ = 0;
   bool busy_ = false;
 };

@@ -40,7 +40,10 @@ bool FetchAndSave(Form& form, const Text& savePath) {
       },
       /*startOffset=*/std::nullopt, &complete);
   if (!complete) return false;
-  if (!SaveBytesAtomically(savePath, body)) {
+  // Not flushed to the disk: that would cost many times the save itself (a
+  // second or so for 256 MB), and the rename already keeps a crash of the
+  // program or a full disk from leaving a part of the file under its name.
+  if (!SaveBytesAtomically(savePath, body, /*syncToDisk=*/false)) {
     ShowSaveFailed(form);
     return false;
   }

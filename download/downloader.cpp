@@ -1,9 +1,13 @@
 #include "download/downloader.h"
 
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
+#include "download/progress.h"
 #include "platform/codepage.h"
 #include "platform/internet.h"
+#include "platform/memory.h"
 #include "platform/numbers.h"
 #include "platform/runtime.h"
 
@@ -23,6 +27,12 @@ constexpr std::size_t kPieceSize = 1024;
 // the body grows as it arrives, so a false length cannot claim the memory.
 constexpr std::int64_t kMaxReserve = std::int64_t{1} << 30;
 
+// Makes room for `wanted` bytes in one step, on large pages when it is big.
+void Reserve(Bytes& body, std::size_t wanted) {
+  body.reserve(wanted);
+  PreferLargePages(body.data(), body.capacity());
+}
+
 // "Size：" + megabytes (through a 32-bit float, 2 decimals) + " MB". The
 // number changes every ~10 KB, so the text is remade only when it changes.
 class SizeLabel {
@@ -33,7 +43,9 @@ class SizeLabel {
     if (text_.empty() || rounded != shown_) {
       static const Text kPrefix = Cp936("Size：");
       shown_ = rounded;
-      text_ = kPrefix + FormatNumber(rounded) + " MB";
+      // `rounded` is a whole number of hundredths, which FormatHundredths
+      // writes as "%.13g" would, without printf.
+      text_ = kPrefix + FormatHundredths(std::llround(rounded * 100.0)) + " MB";
     }
     return text_;
   }
@@ -80,7 +92,7 @@ Bytes DownloadToMemory(const Text& url, Form& form, const ProgressCallback& prog
   const std::int64_t announced = request->ContentLength().value_or(0);
   const auto totalLength = static_cast<std::int32_t>(static_cast<std::uint32_t>(announced));
   Bytes body;
-  if (announced > 0 && announced <= kMaxReserve) body.reserve(static_cast<std::size_t>(announced));
+  if (announced > 0 && announced <= kMaxReserve) Reserve(body, static_cast<std::size_t>(announced));
 
   const std::int64_t offset = startOffset.value_or(0);
   SizeLabel sizeLabel;
@@ -92,6 +104,7 @@ Bytes DownloadToMemory(const Text& url, Form& form, const ProgressCallback& prog
       return {};
     }
     if (n == 0) break;
+    if (body.size() + n > body.capacity()) Reserve(body, std::max<std::size_t>(body.capacity() * 2, 64 * 1024));
     body.insert(body.end(), receiveBuffer.begin(), receiveBuffer.begin() + static_cast<std::ptrdiff_t>(n));
     form.SetText(Control::透明标签1, sizeLabel.For(body.size()));
 

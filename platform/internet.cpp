@@ -41,8 +41,11 @@ struct InflateDeleter {
 constexpr std::chrono::milliseconds kPollSlice{50};
 // Decoded bytes made ahead of the reads of a coded body.
 constexpr std::size_t kDecodeBatch = 16 * 1024;
-// libcurl's receive buffer; larger pieces mean fewer trips through the loop.
-constexpr long kReceiveBufferSize = 256 * 1024;
+// libcurl's receive buffer. Bytes wait between libcurl and the reads in a
+// buffer of ours that grows to what one pass of libcurl delivers (many of
+// these); kept small, it stays in the processor's cache, which measured
+// faster than larger receive buffers.
+constexpr long kReceiveBufferSize = 64 * 1024;
 
 std::mutex g_timeoutsMutex;
 InternetTimeouts g_timeouts;

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -97,8 +98,11 @@ class TemporaryFile {
 };
 
 bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
+  // Writes of a megabyte: one write of hundreds of megabytes is many times
+  // slower on some systems.
+  constexpr std::size_t kPiece = std::size_t{1} << 20;
   while (size > 0) {
-    const ssize_t n = ::write(fd, data, std::min<std::size_t>(size, std::size_t{1} << 30));
+    const ssize_t n = ::write(fd, data, std::min(size, kPiece));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     data += n;
