@@ -335,9 +335,23 @@ struct InternetRequest::Transfer {
     return produced > 0 || consumed > 0;
   }
 
+  // Fills `buffer` unless the body ends first, so that pieces have the size
+  // asked for whatever the sizes of the packets were.
   bool Read(std::uint8_t* buffer, std::size_t capacity, std::size_t& count) {
     count = 0;
     if (capacity == 0) return failure == InternetError::kNone;
+    while (count < capacity) {
+      std::size_t got = 0;
+      if (!ReadSome(buffer + count, capacity - count, got)) return false;
+      if (got == 0) break;
+      count += got;
+    }
+    return true;
+  }
+
+  // Hands out what is at hand, waiting only when nothing is.
+  bool ReadSome(std::uint8_t* buffer, std::size_t capacity, std::size_t& count) {
+    count = 0;
     for (;;) {
       if (coding == Coding::kUnsupported) {
         Fail(InternetError::kBadContent);

@@ -94,9 +94,9 @@ class InternetRequest {
   // coding it counts the coded bytes (see CodedBytesRead).
   std::optional<std::int64_t> ContentLength() const;
 
-  // Reads at most `capacity` bytes of the body into `buffer`. True with
-  // `count` 1..capacity, or with `count` 0 at the end of the body; false when
-  // the transfer failed (`why` says how).
+  // Reads `capacity` bytes of the body into `buffer`, fewer only where the
+  // body ends: true with `count` 1..capacity, or with `count` 0 at the end of
+  // the body; false when the transfer failed (`why` says how).
   bool Read(std::uint8_t* buffer, std::size_t capacity, std::size_t& count, InternetError* why = nullptr);
 
   // The bytes of the body as they came over the wire, up to the last read:

@@ -125,10 +125,10 @@ TEST(InternetTest, WaitsKeepTheWindowPumped) {
   ASSERT_GE(pumps.size(), 10u);
   Clock::time_point last = start;
   for (const auto& p : pumps) {
-    EXPECT_LT(p - last, 200ms);
+    EXPECT_LT(p - last, 400ms);  // ~50 ms, with room for a busy machine
     last = p;
   }
-  EXPECT_LT(end - last, 200ms);
+  EXPECT_LT(end - last, 400ms);
 }
 
 // A variable of the environment set for one test.
