@@ -1,9 +1,9 @@
-// The ZIP component. minizip reads the archive's structure (end records,
-// central directory, Zip64, local headers) from a mapping of the file; the
-// entries' data are inflated straight from the mapping: by libdeflate in one
-// piece (about 2.5 times zlib's speed), or by zlib in a stream where that
-// needs less memory or copying. Each file is written under a temporary name
-// and renamed once its size and CRC are right.
+// The ZIP component. minizip finds the end records and walks the central
+// directory of the archive, mapped into memory; the entries' data are
+// inflated by libdeflate in one piece (about 2.5 times zlib's speed) or, where
+// that would take much memory or copying, streamed through zlib. A small entry
+// is checked (size, CRC) in memory before its file is created; a large one is
+// written under a temporary name and renamed once it checked out.
 #include "platform/zip.h"
 
 #include <libdeflate.h>
