@@ -19,12 +19,12 @@
 #include <limits>
 #include <memory>
 #include <optional>
-#include <set>
 #include <stop_token>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/busy.h"
@@ -133,7 +133,7 @@ using Decompressor = std::unique_ptr<libdeflate_decompressor, DecompressorFree>;
 // ---------------------------------------------------------------------------
 // Entry names.
 
-fs::path Utf8Path(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
+fs::path Utf8Path(std::string_view utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
 
 bool IsAscii(std::string_view s) {
   return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
@@ -409,26 +409,39 @@ bool ReadEntries(void* archive, const ReadMapping& mapping, std::vector<Entry>& 
   return err == UNZ_END_OF_LIST_OF_FILE;
 }
 
+std::string_view ParentOf(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? std::string_view{} : path.substr(0, slash);
+}
+
+bool IsWithin(std::string_view path, std::string_view folder) {
+  return path.size() > folder.size() && path.substr(0, folder.size()) == folder && path[folder.size()] == '/';
+}
+
+// Orders paths component by component ("a/b", "a/b/c", "a/b-c"), so that a
+// folder's subtree follows the folder without a gap.
+bool ComponentLess(std::string_view a, std::string_view b) {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    const int kx = x == '/' ? -1 : static_cast<unsigned char>(x);
+    const int ky = y == '/' ? -1 : static_cast<unsigned char>(y);
+    return kx < ky;
+  });
+}
+
 // Settles which entries land where: the last of several entries of one name
 // wins; a folder wins over a file of the same path (its contents need it).
-// Returns the folders to create, parents before children.
-std::vector<std::string> Plan(std::vector<Entry>& entries) {
-  std::set<std::string> folders;
+// Returns the folders that files go into and the folder entries, in
+// component order. Only these are kept, not every ancestor, so that memory
+// stays within the size of the names however deep a hostile archive nests.
+std::vector<std::string_view> Plan(std::vector<Entry>& entries) {
+  std::unordered_set<std::string_view> folders;
   std::unordered_map<std::string_view, std::size_t> lastFile;
-  auto addParents = [&](const std::string& path) {
-    for (std::size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
-      folders.insert(path.substr(0, slash));
-    }
-  };
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    Entry& e = entries[i];
+    const Entry& e = entries[i];
     if (e.problem != ZipProblem::kNone) continue;
-    addParents(e.path);
-    if (e.folder) {
-      if (!e.path.empty()) folders.insert(e.path);
-    } else {
-      lastFile[e.path] = i;
-    }
+    const std::string_view folder = e.folder ? std::string_view(e.path) : ParentOf(e.path);
+    if (!folder.empty()) folders.insert(folder);
+    if (!e.folder) lastFile[e.path] = i;
   }
   for (std::size_t i = 0; i < entries.size(); ++i) {
     Entry& e = entries[i];
@@ -439,7 +452,41 @@ std::vector<std::string> Plan(std::vector<Entry>& entries) {
       e.superseded = true;
     }
   }
-  return {folders.begin(), folders.end()};
+  std::vector<std::string_view> sorted(folders.begin(), folders.end());
+  std::sort(sorted.begin(), sorted.end(), ComponentLess);
+  return sorted;
+}
+
+// Creates the folders with their missing ancestors, each once. Returns the
+// folders of the list that are not usable: a file or a link is in the way of
+// them or of an ancestor (a blocked folder blocks its whole subtree).
+std::unordered_set<std::string_view> MakeFolders(const fs::path& destination,
+                                                 const std::vector<std::string_view>& folders) {
+  std::unordered_set<std::string_view> blocked;
+  std::vector<std::string_view> ready;  // the ancestors of the current folder that exist
+  std::string_view blockedRoot;
+  for (const std::string_view folder : folders) {
+    if (!blockedRoot.empty() && (folder == blockedRoot || IsWithin(folder, blockedRoot))) {
+      blocked.insert(folder);
+      continue;
+    }
+    blockedRoot = {};
+    while (!ready.empty() && !IsWithin(folder, ready.back())) ready.pop_back();
+    std::size_t start = ready.empty() ? 0 : ready.back().size() + 1;
+    for (;;) {
+      const std::size_t slash = folder.find('/', start);
+      const std::string_view step = folder.substr(0, slash);
+      if (zipfiles::MakeFolder(destination / Utf8Path(step)) != FolderState::kReady) {
+        blockedRoot = step;
+        blocked.insert(folder);
+        break;
+      }
+      ready.push_back(step);
+      if (slash == std::string_view::npos) break;
+      start = slash + 1;
+    }
+  }
+  return blocked;
 }
 
 // ---------------------------------------------------------------------------
@@ -657,7 +704,7 @@ int Decompress(const Text& archivePath, const Text& destinationFolder, ZipReport
     const UnzHandle uf = OpenArchive(*archive);
     if (!uf || !ReadEntries(uf.get(), *archive, entries)) return Fail(report, ZipProblem::kUnreadable, 0);
   }
-  const std::vector<std::string> folders = Plan(entries);
+  const std::vector<std::string_view> folders = Plan(entries);
 
   std::vector<std::size_t> files;
   std::uint64_t total = 0;
@@ -674,21 +721,12 @@ int Decompress(const Text& archivePath, const Text& destinationFolder, ZipReport
     return Fail(report, ZipProblem::kTooLarge, 0);
   }
 
-  // Folders once each, parents first; a blocked folder blocks what is inside
-  // (every ancestor is in the list, so looking at the parent is enough).
-  std::set<std::string_view> blocked;
-  auto parentBlocked = [&](std::string_view path) {
-    const std::size_t slash = path.rfind('/');
-    return slash != std::string_view::npos && blocked.count(path.substr(0, slash)) != 0;
-  };
-  for (const std::string& folder : folders) {
-    if (parentBlocked(folder) || zipfiles::MakeFolder(destination / Utf8Path(folder)) != FolderState::kReady) {
-      blocked.insert(folder);
-    }
-  }
+  const std::unordered_set<std::string_view> blocked = MakeFolders(destination, folders);
   for (Entry& e : entries) {
     if (e.problem != ZipProblem::kNone || e.path.empty()) continue;
-    if (parentBlocked(e.path) || (e.folder && blocked.count(e.path) != 0)) e.problem = ZipProblem::kNotWritten;
+    if (blocked.count(e.folder ? std::string_view(e.path) : ParentOf(e.path)) != 0) {
+      e.problem = ZipProblem::kNotWritten;
+    }
   }
   files.erase(std::remove_if(files.begin(), files.end(),
                              [&](std::size_t i) { return entries[i].problem != ZipProblem::kNone; }),

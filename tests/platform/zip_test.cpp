@@ -132,6 +132,11 @@ TEST_F(ZipTest, UnpacksFoldersAndFilesOfEveryKindIntoNewFolders) {
       ZipFile("big/medium.txt", TextBytes(100000, 3)),                             // inflated in memory
   };
   for (int i = 0; i < 12; ++i) items.push_back(ZipFile("many/f" + std::to_string(i) + ".txt", TextBytes(i * 300, i)));
+  // Folders whose names sort between a folder and its subfolders, and a deep one.
+  for (const char* name : {"o/b/c/x.txt", "o/b-c/x.txt", "o/b/x.txt", "o/b.c/x.txt"}) items.push_back(ZipFile(name, name));
+  std::string deep;
+  for (int i = 0; i < 200; ++i) deep += "d/";
+  items.push_back(ZipFile(deep + "bottom.txt", "deep"));
 
   ZipReport report;
   ASSERT_EQ(Unpack(BuildZip(items), &report), 1);
