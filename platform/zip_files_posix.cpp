@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
+#include <random>
 #include <string>
 #include <utility>
 
@@ -87,6 +89,13 @@ class PosixWriteMapping final : public WriteMapping {
 };
 
 std::atomic<unsigned> g_tempCounter{0};
+
+std::string TempToken() {
+  std::random_device random;
+  char text[17];
+  std::snprintf(text, sizeof text, "%08x%08x", random(), random());
+  return text;
+}
 
 class PosixOutputFile final : public OutputFile {
  public:
@@ -177,7 +186,8 @@ std::unique_ptr<OutputFile> CreateOutputFile(const fs::path& finalPath, bool exe
     if (fd.valid()) return std::make_unique<PosixOutputFile>(std::move(fd), finalPath, finalPath);
     if (errno != EEXIST) return nullptr;
   }
-  static const std::string prefix = ".qmz-" + std::to_string(getpid()) + "-";
+  // Unguessable, so that an entry cannot be named like another's temporary file.
+  static const std::string prefix = ".qmz-" + TempToken() + "-";
   for (int attempt = 0; attempt < 100; ++attempt) {
     fs::path temp = finalPath.parent_path() / (prefix + std::to_string(g_tempCounter.fetch_add(1)) + ".tmp");
     Fd fd(open(temp.c_str(), kFlags, mode));

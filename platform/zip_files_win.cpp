@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cwchar>
+#include <random>
 #include <string>
 #include <utility>
 
@@ -66,6 +68,13 @@ class WinWriteMapping final : public WriteMapping {
 };
 
 std::atomic<unsigned> g_tempCounter{0};
+
+std::wstring TempToken() {
+  std::random_device random;
+  wchar_t text[17];
+  std::swprintf(text, 17, L"%08x%08x", random(), random());
+  return text;
+}
 
 class WinOutputFile final : public OutputFile {
  public:
@@ -170,7 +179,8 @@ std::unique_ptr<OutputFile> CreateOutputFile(const fs::path& finalPath, bool /*e
     }
     if (GetLastError() != ERROR_FILE_EXISTS) return nullptr;
   }
-  const std::wstring prefix = L".qmz-" + std::to_wstring(GetCurrentProcessId()) + L"-";
+  // Unguessable, so that an entry cannot be named like another's temporary file.
+  static const std::wstring prefix = L".qmz-" + TempToken() + L"-";
   for (int attempt = 0; attempt < 100; ++attempt) {
     fs::path temp = finalPath.parent_path() / (prefix + std::to_wstring(g_tempCounter.fetch_add(1)) + L".tmp");
     if (Handle file = CreateNew(temp)) {
