@@ -87,10 +87,17 @@ long ZCALLBACK SeekMemory(voidpf /*opaque*/, voidpf stream, ZPOS64_T offset, int
   auto* s = static_cast<MemoryStream*>(stream);
   std::uint64_t base = 0;
   switch (origin) {
-    case ZLIB_FILEFUNC_SEEK_SET: base = 0; break;
-    case ZLIB_FILEFUNC_SEEK_CUR: base = s->position; break;
-    case ZLIB_FILEFUNC_SEEK_END: base = s->size; break;
-    default: return -1;
+    case ZLIB_FILEFUNC_SEEK_SET:
+      base = 0;
+      break;
+    case ZLIB_FILEFUNC_SEEK_CUR:
+      base = s->position;
+      break;
+    case ZLIB_FILEFUNC_SEEK_END:
+      base = s->size;
+      break;
+    default:
+      return -1;
   }
   // minizip steps back by passing a negative offset in the unsigned type, as
   // fseek would take it; the sum wraps around to the intended position.
@@ -253,11 +260,13 @@ bool MadeOnUnix(const unz_file_info64& info) {
 class LocalTimes {
  public:
   std::optional<std::int64_t> Seconds(const tm_unz& d) {
-    if (d.tm_mday == 0 || d.tm_mday > 31 || d.tm_mon > 11 || d.tm_hour > 23 || d.tm_min > 59 || d.tm_sec > 59) {
+    if (d.tm_mday == 0 || d.tm_mday > 31 || d.tm_mon > 11 || d.tm_hour > 23 || d.tm_min > 59 ||
+        d.tm_sec > 59) {
       return std::nullopt;
     }
     const std::int64_t utc = DaysFromCivil(static_cast<int>(d.tm_year), static_cast<int>(d.tm_mon) + 1,
-                                           static_cast<int>(d.tm_mday)) * 86400 +
+                                           static_cast<int>(d.tm_mday)) *
+                                 86400 +
                              d.tm_hour * 3600 + d.tm_min * 60 + d.tm_sec;
     const std::int64_t hour = utc / 3600;
     auto it = offsets_.find(hour);
@@ -301,8 +310,8 @@ struct Placement {
 // at `record`, with their Zip64 forms. minizip 1.1 as Debian ships it misses
 // the Zip64 extra field on 64-bit systems (it compares the 32-bit fields with
 // (unsigned long)-1), so these few fields are read here.
-std::optional<Placement> ReadPlacement(const ReadMapping& archive, std::uint64_t record, std::string_view extra,
-                                       std::size_t nameLength) {
+std::optional<Placement> ReadPlacement(const ReadMapping& archive, std::uint64_t record,
+                                       std::string_view extra, std::size_t nameLength) {
   if (record > archive.size() || archive.size() - record < 46) return std::nullopt;
   const std::uint8_t* p = archive.data() + record;
   if (Le32(p) != 0x02014b50 || Le16(p + 28) != nameLength) return std::nullopt;
@@ -359,7 +368,8 @@ bool ReadEntries(void* archive, const ReadMapping& mapping, std::vector<Entry>& 
       return false;
     }
     const std::string_view raw(name.data(), std::min<std::size_t>(info.size_filename, name.size()));
-    const std::string_view extraField(extra.data(), std::min<std::size_t>(info.size_file_extra, extra.size()));
+    const std::string_view extraField(extra.data(),
+                                      std::min<std::size_t>(info.size_file_extra, extra.size()));
     const std::optional<Placement> place = ReadPlacement(mapping, unzGetOffset64(uf), extraField, raw.size());
     if (!place) return false;
 
@@ -496,7 +506,7 @@ struct Worker {
   Decompressor decompressor{libdeflate_alloc_decompressor()};
   std::vector<std::uint8_t> buffer;  // inflated data
   std::vector<std::uint8_t> input;   // pieces read from the archive
-  bool pumps = false;  // on the window thread: keep the window painted
+  bool pumps = false;                // on the window thread: keep the window painted
 
   void Pump() const {
     if (pumps) PumpWhileBusy();
@@ -564,7 +574,8 @@ ZipProblem InflateStreaming(const Entry& e, const ReadMapping& archive, OutputFi
     crc = libdeflate_crc32(crc, w.buffer.data(), n);
     if (n > 0 && !out.Write(w.buffer.data(), n)) return ZipProblem::kNotWritten;
     if (rc == Z_STREAM_END) break;
-    if (rc == Z_BUF_ERROR && read == e.compressedSize && s->avail_in == 0) return ZipProblem::kDamaged;  // cut short
+    if (rc == Z_BUF_ERROR && read == e.compressedSize && s->avail_in == 0)
+      return ZipProblem::kDamaged;  // cut short
     if (rc != Z_OK && rc != Z_BUF_ERROR) return ZipProblem::kDamaged;
     w.Pump();
   }
@@ -586,8 +597,8 @@ ZipProblem InflateIntoMapping(const Entry& e, const std::uint8_t* in, WriteMappi
     // Without a second thread the inflater faults the pages in itself.
   }
   std::size_t got = 0;
-  const libdeflate_result rc = libdeflate_deflate_decompress(
-      w.decompressor.get(), in, e.compressedSize, map.data(), e.size, &got);
+  const libdeflate_result rc =
+      libdeflate_deflate_decompress(w.decompressor.get(), in, e.compressedSize, map.data(), e.size, &got);
   if (prefault.joinable()) {
     prefault.request_stop();
     prefault.join();
@@ -646,8 +657,8 @@ ZipProblem ExtractFile(const Entry& e, const ReadMapping& archive, const fs::pat
 
 // Unpacks the files with up to two workers over disjoint entries; the calling
 // thread is one of them.
-void ExtractFiles(std::vector<Entry>& entries, const std::vector<std::size_t>& files, const ReadMapping& archive,
-                  const fs::path& destination) {
+void ExtractFiles(std::vector<Entry>& entries, const std::vector<std::size_t>& files,
+                  const ReadMapping& archive, const fs::path& destination) {
   std::atomic<std::size_t> next{0};
   auto work = [&](Worker& w) {
     for (std::size_t k = next.fetch_add(1); k < files.size(); k = next.fetch_add(1)) {

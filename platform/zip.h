@@ -11,14 +11,14 @@ namespace qm {
 // Why an archive or one of its entries was not unpacked.
 enum class ZipProblem {
   kNone,
-  kEmptyPath,          // the archive path or the destination is empty
-  kNoArchive,          // the archive file does not exist
-  kFolderNotCreated,   // the destination folder cannot be created
-  kNotZip,             // the file does not begin with a local file header
-  kUnreadable,         // no central directory could be read
-  kTooLarge,           // the entries would not fit on the destination's disk
-  kUnsafeName,         // the name leaves the destination or holds control characters
-  kLink,               // a symbolic link or another special file
+  kEmptyPath,         // the archive path or the destination is empty
+  kNoArchive,         // the archive file does not exist
+  kFolderNotCreated,  // the destination folder cannot be created
+  kNotZip,            // the file does not begin with a local file header
+  kUnreadable,        // no central directory could be read
+  kTooLarge,          // the entries would not fit on the destination's disk
+  kUnsafeName,        // the name leaves the destination or holds control characters
+  kLink,              // a symbolic link or another special file
   kEncrypted,
   kUnsupportedMethod,  // neither stored nor deflated
   kDamaged,            // bad local header, data outside the file, inflate or CRC error

@@ -29,7 +29,8 @@ using View = std::unique_ptr<void, ViewUnmapper>;
 
 class WinReadMapping final : public ReadMapping {
  public:
-  WinReadMapping(Handle file, View view, std::uint64_t size) : file_(std::move(file)), view_(std::move(view)) {
+  WinReadMapping(Handle file, View view, std::uint64_t size)
+      : file_(std::move(file)), view_(std::move(view)) {
     data_ = static_cast<const std::uint8_t*>(view_.get());
     size_ = size;
   }
@@ -56,7 +57,8 @@ class WinReadMapping final : public ReadMapping {
 
 class WinWriteMapping final : public WriteMapping {
  public:
-  WinWriteMapping(Handle mapping, View view, std::uint64_t size) : mapping_(std::move(mapping)), view_(std::move(view)) {
+  WinWriteMapping(Handle mapping, View view, std::uint64_t size)
+      : mapping_(std::move(mapping)), view_(std::move(view)) {
     data_ = static_cast<std::uint8_t*>(view_.get());
     size_ = size;
   }
@@ -105,7 +107,8 @@ class WinOutputFile final : public OutputFile {
     if (!Resize(size)) return nullptr;
     Handle mapping(CreateFileMappingW(file_.get(), nullptr, PAGE_READWRITE, static_cast<DWORD>(size >> 32),
                                       static_cast<DWORD>(size), nullptr));
-    View view(mapping ? MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, static_cast<SIZE_T>(size)) : nullptr);
+    View view(mapping ? MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, static_cast<SIZE_T>(size))
+                      : nullptr);
     if (!view) {
       Resize(0);  // the caller writes from the start instead
       return nullptr;
@@ -149,8 +152,8 @@ class WinOutputFile final : public OutputFile {
 };
 
 Handle CreateNew(const fs::path& path) {
-  return Own(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                         nullptr));
+  return Own(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 }  // namespace
@@ -182,7 +185,8 @@ std::unique_ptr<OutputFile> CreateOutputFile(const fs::path& finalPath, bool /*e
   // Unguessable, so that an entry cannot be named like another's temporary file.
   static const std::wstring prefix = L".qmz-" + TempToken() + L"-";
   for (int attempt = 0; attempt < 100; ++attempt) {
-    fs::path temp = finalPath.parent_path() / (prefix + std::to_wstring(g_tempCounter.fetch_add(1)) + L".tmp");
+    fs::path temp =
+        finalPath.parent_path() / (prefix + std::to_wstring(g_tempCounter.fetch_add(1)) + L".tmp");
     if (Handle file = CreateNew(temp)) {
       return std::make_unique<WinOutputFile>(std::move(file), std::move(temp), finalPath);
     }

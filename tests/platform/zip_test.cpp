@@ -79,9 +79,10 @@ std::vector<std::pair<std::string, ZipProblem>> Failures(const ZipReport& report
 
 // Readable names in failure messages.
 void PrintTo(ZipProblem problem, std::ostream* os) {
-  static const char* const kNames[] = {"kNone",     "kEmptyPath", "kNoArchive", "kFolderNotCreated", "kNotZip",
-                                       "kUnreadable", "kTooLarge", "kUnsafeName", "kLink",            "kEncrypted",
-                                       "kUnsupportedMethod", "kDamaged", "kConflict", "kNotWritten"};
+  static const char* const kNames[] = {"kNone",     "kEmptyPath",  "kNoArchive",         "kFolderNotCreated",
+                                       "kNotZip",   "kUnreadable", "kTooLarge",          "kUnsafeName",
+                                       "kLink",     "kEncrypted",  "kUnsupportedMethod", "kDamaged",
+                                       "kConflict", "kNotWritten"};
   *os << kNames[static_cast<int>(problem)];
 }
 
@@ -126,14 +127,16 @@ TEST_F(ZipTest, UnpacksFoldersAndFilesOfEveryKindIntoNewFolders) {
       ZipFolder("emptydir/"),
       attributeFolder,
       script,
-      ZipFile("big/text.txt", TextBytes(kLarge)),                                  // inflated into a mapping
-      ZipFile("big/noise.bin", NoiseBytes(kLarge)),                                // hardly compressed: streamed
-      ZipFile("big/stored.bin", NoiseBytes(kLarge, 2), /*deflate=*/false),         // copied
-      ZipFile("big/medium.txt", TextBytes(100000, 3)),                             // inflated in memory
+      ZipFile("big/text.txt", TextBytes(kLarge)),                           // inflated into a mapping
+      ZipFile("big/noise.bin", NoiseBytes(kLarge)),                         // hardly compressed: streamed
+      ZipFile("big/stored.bin", NoiseBytes(kLarge, 2), /*deflate=*/false),  // copied
+      ZipFile("big/medium.txt", TextBytes(100000, 3)),                      // inflated in memory
   };
-  for (int i = 0; i < 12; ++i) items.push_back(ZipFile("many/f" + std::to_string(i) + ".txt", TextBytes(i * 300, i)));
+  for (int i = 0; i < 12; ++i)
+    items.push_back(ZipFile("many/f" + std::to_string(i) + ".txt", TextBytes(i * 300, i)));
   // Folders whose names sort between a folder and its subfolders, and a deep one.
-  for (const char* name : {"o/b/c/x.txt", "o/b-c/x.txt", "o/b/x.txt", "o/b.c/x.txt"}) items.push_back(ZipFile(name, name));
+  for (const char* name : {"o/b/c/x.txt", "o/b-c/x.txt", "o/b/x.txt", "o/b.c/x.txt"})
+    items.push_back(ZipFile(name, name));
   std::string deep;
   for (int i = 0; i < 200; ++i) deep += "d/";
   items.push_back(ZipFile(deep + "bottom.txt", "deep"));
@@ -196,8 +199,8 @@ TEST_F(ZipTest, NamesWithoutTheUtf8FlagAreCodePage936) {
   unicodeField.extra = test::UnicodePathExtra(oldName, "Grüße.txt");
 
   ZipReport report;
-  ASSERT_EQ(Unpack(BuildZip({ZipFile(gbkFolder, "gbk"), ZipFile(gbkBackslashByte, "one file"), utf8, utf8Chinese,
-                             unicodeField}),
+  ASSERT_EQ(Unpack(BuildZip({ZipFile(gbkFolder, "gbk"), ZipFile(gbkBackslashByte, "one file"), utf8,
+                             utf8Chinese, unicodeField}),
                    &report),
             1)
       << testing::PrintToString(report.problem) << testing::PrintToString(Failures(report));
@@ -287,8 +290,9 @@ TEST_F(ZipTest, NamesLeavingTheFolderAndLinksAreRefusedTheRestUnpacked) {
   EXPECT_EQ(report.written, 3);
   EXPECT_EQ(ReadAll(dest_ / "ok.txt"), "fine");
   EXPECT_EQ(ReadAll(dest_ / "sub/ok2.txt"), "fine too");
-  EXPECT_EQ(Tree(root_), (std::vector<std::string>{"a.zip", "dest/", "dest/link/", "dest/link/through.txt",
-                                                    "dest/ok.txt", "dest/sub/", "dest/sub/ok2.txt", "outside/"}));
+  EXPECT_EQ(Tree(root_),
+            (std::vector<std::string>{"a.zip", "dest/", "dest/link/", "dest/link/through.txt", "dest/ok.txt",
+                                      "dest/sub/", "dest/sub/ok2.txt", "outside/"}));
 }
 
 TEST_F(ZipTest, LinksAlreadyInTheFolderAreNotFollowed) {
@@ -299,8 +303,8 @@ TEST_F(ZipTest, LinksAlreadyInTheFolderAreNotFollowed) {
 
   ZipReport report;
   EXPECT_EQ(Unpack(BuildZip({ZipFile("escape/pwn.txt", "x"), ZipFile("replace-me", "new")}), &report), 0);
-  EXPECT_EQ(Failures(report), (std::vector<std::pair<std::string, ZipProblem>>{
-                                  {"escape/pwn.txt", ZipProblem::kNotWritten}}));
+  EXPECT_EQ(Failures(report),
+            (std::vector<std::pair<std::string, ZipProblem>>{{"escape/pwn.txt", ZipProblem::kNotWritten}}));
   EXPECT_EQ(Tree(root_ / "outside"), std::vector<std::string>{"target.txt"});
   EXPECT_EQ(ReadAll(root_ / "outside" / "target.txt"), "keep");
   // The link itself was replaced by the file, not written through.
@@ -332,8 +336,8 @@ TEST_F(ZipTest, DamagedAndEncryptedEntriesLeaveNoFileBehind) {
   EXPECT_EQ(Unpack(BuildZip({ZipFile("good.txt", "good"), withCrc(ZipFile("bad-crc.txt", "new")),
                              withCrc(ZipFile("big-noise.bin", NoiseBytes(kLarge))),
                              withCrc(ZipFile("big-text.txt", TextBytes(kLarge))),
-                             withCrc(ZipFile("big-stored.bin", NoiseBytes(kLarge), /*deflate=*/false)), broken, lies,
-                             bomb, encrypted, bzip2, ZipFile("good2.txt", "good too")}),
+                             withCrc(ZipFile("big-stored.bin", NoiseBytes(kLarge), /*deflate=*/false)),
+                             broken, lies, bomb, encrypted, bzip2, ZipFile("good2.txt", "good too")}),
                    &report),
             0);
   EXPECT_EQ(Failures(report), (std::vector<std::pair<std::string, ZipProblem>>{
@@ -399,7 +403,8 @@ TEST_F(ZipTest, EmptyPathsAndMissingArchivesGiveMinusOneUnwritableFoldersZero) {
   };
   for (const Case& c : cases) {
     ZipReport report;
-    EXPECT_EQ(ZipDecompress(c.archive, c.destination, &report), c.result) << c.archive << " " << c.destination;
+    EXPECT_EQ(ZipDecompress(c.archive, c.destination, &report), c.result)
+        << c.archive << " " << c.destination;
     EXPECT_EQ(report.problem, c.problem) << c.archive << " " << c.destination;
     EXPECT_FALSE(fs::exists(dest_));
   }
@@ -411,8 +416,8 @@ TEST_F(ZipTest, ExistingFilesAreReplacedReadOnlyOnesToo) {
   WriteAll(dest_ / "sub" / "keep.txt", "keep");
   fs::permissions(dest_ / "ro.txt", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   fs::permissions(dest_ / "big-ro.txt", fs::perms::owner_read);
-  const std::string archive =
-      BuildZip({ZipFile("ro.txt", "new"), ZipFile("big-ro.txt", TextBytes(kLarge)), ZipFile("sub/other.txt", "o")});
+  const std::string archive = BuildZip(
+      {ZipFile("ro.txt", "new"), ZipFile("big-ro.txt", TextBytes(kLarge)), ZipFile("sub/other.txt", "o")});
 
   for (int round = 0; round < 2; ++round) {  // a second unpack replaces the first
     ASSERT_EQ(Unpack(archive), 1) << round;
@@ -429,8 +434,8 @@ TEST_F(ZipTest, FoldersWinOverFilesAndTheLastOfSeveralNamesWins) {
   WriteAll(dest_ / "isdir" / "inner.txt", "inner");
   ZipReport report;
   EXPECT_EQ(Unpack(BuildZip({ZipFile("dup.txt", "first"), ZipFile("x", "a file where a folder is needed"),
-                             ZipFile("x/y.txt", "y"), ZipFile("blocker/inner.txt", "z"), ZipFile("isdir", "file"),
-                             ZipFile("dup.txt", "second")}),
+                             ZipFile("x/y.txt", "y"), ZipFile("blocker/inner.txt", "z"),
+                             ZipFile("isdir", "file"), ZipFile("dup.txt", "second")}),
                    &report),
             0);
   EXPECT_EQ(Failures(report), (std::vector<std::pair<std::string, ZipProblem>>{

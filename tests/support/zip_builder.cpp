@@ -57,15 +57,16 @@ std::string UnicodePathExtra(const std::string& rawName, const std::string& utf8
   Put16(extra, 0x7075);
   Put16(extra, static_cast<std::uint32_t>(5 + utf8Name.size()));
   extra.push_back(1);
-  Put32(extra, static_cast<std::uint32_t>(
-                   crc32(0, reinterpret_cast<const Bytef*>(rawName.data()), static_cast<uInt>(rawName.size()))));
+  Put32(extra, static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(rawName.data()),
+                                                static_cast<uInt>(rawName.size()))));
   extra += utf8Name;
   return extra;
 }
 
 std::string Deflate(const std::string& data) {
   z_stream s{};
-  if (deflateInit2(&s, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw std::runtime_error("deflate");
+  if (deflateInit2(&s, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+    throw std::runtime_error("deflate");
   std::string out(deflateBound(&s, data.size()), '\0');
   s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
   s.avail_in = static_cast<uInt>(data.size());
@@ -89,8 +90,9 @@ std::string NoiseBytes(std::size_t count, std::uint32_t seed) {
 }
 
 std::string TextBytes(std::size_t count, std::uint32_t seed) {
-  static const char* const kWords[] = {"lorem", "ipsum", "dolor", "sit", "amet", "quill", "mere", "zip",
-                                       "archive", "folder", "entry", "deflate", "stored", "name", "byte"};
+  static const char* const kWords[] = {"lorem", "ipsum",   "dolor",  "sit",     "amet",
+                                       "quill", "mere",    "zip",    "archive", "folder",
+                                       "entry", "deflate", "stored", "name",    "byte"};
   std::string out;
   out.reserve(count + 16);
   std::uint32_t x = seed * 2654435761u + 1;
@@ -111,9 +113,8 @@ std::string BuildZip(const std::vector<ZipItem>& items) {
     const bool raw = item.method.has_value();
     const std::string stored = raw || !item.deflate ? item.data : Deflate(item.data);
     const std::uint16_t method = raw ? *item.method : (item.deflate ? 8 : 0);
-    const std::uint32_t crc =
-        item.crc.value_or(static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(item.data.data()),
-                                                           static_cast<uInt>(item.data.size()))));
+    const std::uint32_t crc = item.crc.value_or(static_cast<std::uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(item.data.data()), static_cast<uInt>(item.data.size()))));
     const std::uint64_t size = item.size.value_or(item.data.size());
     const std::uint64_t compressed = stored.size();
     const std::uint64_t offset = archive.size();

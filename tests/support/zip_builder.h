@@ -14,18 +14,19 @@ struct ZipItem {
   std::string name;  // the raw bytes of the name, as stored
   std::string data;  // the uncompressed content
   bool deflate = true;
-  std::uint16_t flags = 0;        // general purpose bits: 0x0800 UTF-8 name, 0x0001 encrypted
-  std::uint16_t madeBy = 0x031E;  // host Unix, version 3.0
-  std::uint32_t external = 0;     // external attributes; Unix mode in the upper half
-  std::string extra;              // extra field, in both headers
-  std::optional<std::uint16_t> method;      // overrides the method field only (data as given)
-  std::optional<std::uint32_t> crc;         // a wrong CRC
-  std::optional<std::uint64_t> size;        // a declared size that lies
-  bool zip64 = false;                       // sizes and offset in a Zip64 extra field
+  std::uint16_t flags = 0;              // general purpose bits: 0x0800 UTF-8 name, 0x0001 encrypted
+  std::uint16_t madeBy = 0x031E;        // host Unix, version 3.0
+  std::uint32_t external = 0;           // external attributes; Unix mode in the upper half
+  std::string extra;                    // extra field, in both headers
+  std::optional<std::uint16_t> method;  // overrides the method field only (data as given)
+  std::optional<std::uint32_t> crc;     // a wrong CRC
+  std::optional<std::uint64_t> size;    // a declared size that lies
+  bool zip64 = false;                   // sizes and offset in a Zip64 extra field
 };
 
 // The DOS time stamp every item carries: 2024-05-06 07:08:10, local time.
-inline constexpr int kZipYear = 2024, kZipMonth = 5, kZipDay = 6, kZipHour = 7, kZipMinute = 8, kZipSecond = 10;
+inline constexpr int kZipYear = 2024, kZipMonth = 5, kZipDay = 6, kZipHour = 7, kZipMinute = 8,
+                     kZipSecond = 10;
 
 // A file; stored when `deflate` is false.
 ZipItem ZipFile(std::string name, std::string data, bool deflate = true);
