@@ -16,6 +16,7 @@
 #include "platform/codepage.h"
 #include "platform/zip.h"
 #include "tests/support/recording_form.h"
+#include "tests/support/files.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/zip_builder.h"
 
@@ -27,48 +28,12 @@ using test::LoopbackServer;
 using test::RecordedRequest;
 using test::RecordingForm;
 using test::Reply;
+using test::ReadFile;
+using test::ScratchDir;
+using test::WriteFile;
 using Names = std::vector<std::string>;
 
 const std::string kDone = "更新完毕|恭喜您，本次更新完毕！";
-
-class ScratchDir {
- public:
-  ScratchDir() {
-    static int serial = 0;
-    path_ = fs::temp_directory_path() /
-            ("quillmere-download-" + std::to_string(::getpid()) + "-" + std::to_string(serial++)) / "run";
-    fs::remove_all(path_.parent_path());
-    fs::create_directories(path_);
-  }
-  ~ScratchDir() { fs::remove_all(path_.parent_path()); }
-  const fs::path& path() const { return path_; }
-  void Clear() const {
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  Text AsText() const { return Utf8ToCp936(path_.string()); }
-  // The names in the folder, sorted.
-  Names List() const {
-    Names names;
-    for (const auto& entry : fs::directory_iterator(path_)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
- private:
-  fs::path path_;
-};
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary) << content;
-}
 
 class DownloadCommandTest : public ::testing::Test {
  protected:

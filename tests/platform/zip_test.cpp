@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "tests/support/files.h"
 #include "tests/support/zip_builder.h"
 
 namespace qm {
@@ -29,18 +30,6 @@ using test::ZipItem;
 using test::ZipLink;
 
 constexpr std::size_t kLarge = 5u << 20;  // above the size inflated in memory
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteAll(const fs::path& path, const std::string& bytes) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 // A path as the system builds it: code page 936, backslashes.
 Text SystemPath(const fs::path& path, bool trailingSeparator = false) {
@@ -101,7 +90,7 @@ class ZipTest : public ::testing::Test {
 
   // Writes the archive beside the destination and unpacks it there.
   int Unpack(const std::string& archive, ZipReport* report = nullptr) {
-    WriteAll(root_ / "a.zip", archive);
+    test::WriteFile(root_ / "a.zip", archive);
     return ZipDecompress(SystemPath(root_ / "a.zip"), SystemPath(dest_, /*trailingSeparator=*/true), report);
   }
 
@@ -154,7 +143,7 @@ TEST_F(ZipTest, UnpacksFoldersAndFilesOfEveryKindIntoNewFolders) {
       EXPECT_TRUE(fs::is_directory(path)) << item.name;
     } else {
       EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(path))) << item.name;
-      EXPECT_TRUE(ReadAll(path) == item.data) << item.name;
+      EXPECT_TRUE(test::ReadFile(path) == item.data) << item.name;
     }
   }
   EXPECT_TRUE(fs::is_empty(dest_ / "emptydir"));
@@ -204,18 +193,18 @@ TEST_F(ZipTest, NamesWithoutTheUtf8FlagAreCodePage936) {
                    &report),
             1)
       << testing::PrintToString(report.problem) << testing::PrintToString(Failures(report));
-  EXPECT_EQ(ReadAll(dest_ / fs::path(u8"中文目录") / fs::path(u8"文件.txt")), "gbk");
-  EXPECT_EQ(ReadAll(dest_ / fs::path(u8"嘰嘰.txt")), "one file");
-  EXPECT_EQ(ReadAll(dest_ / fs::path(u8"日本語") / fs::path(u8"ファイル.txt")), "flagged");
-  EXPECT_EQ(ReadAll(dest_ / fs::path(u8"汉字.txt")), "flagged too");
-  EXPECT_EQ(ReadAll(dest_ / fs::path(u8"Grüße.txt")), "renamed");
+  EXPECT_EQ(test::ReadFile(dest_ / fs::path(u8"中文目录") / fs::path(u8"文件.txt")), "gbk");
+  EXPECT_EQ(test::ReadFile(dest_ / fs::path(u8"嘰嘰.txt")), "one file");
+  EXPECT_EQ(test::ReadFile(dest_ / fs::path(u8"日本語") / fs::path(u8"ファイル.txt")), "flagged");
+  EXPECT_EQ(test::ReadFile(dest_ / fs::path(u8"汉字.txt")), "flagged too");
+  EXPECT_EQ(test::ReadFile(dest_ / fs::path(u8"Grüße.txt")), "renamed");
   EXPECT_EQ(Tree(dest_).size(), 7u);  // five files, two folders: nothing under a mangled name
 }
 
 TEST_F(ZipTest, Zip64ArchivesFromPythonAndFromTheBuilder) {
   if (std::system("python3 -c 'import zipfile' >/dev/null 2>&1") != 0) GTEST_SKIP() << "python3 is missing";
   const fs::path script = root_ / "make.py";
-  WriteAll(script,
+  test::WriteFile(script,
            "import sys, zipfile\n"
            "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
            "    info = zipfile.ZipInfo('z/deflated.txt')\n"
@@ -227,24 +216,24 @@ TEST_F(ZipTest, Zip64ArchivesFromPythonAndFromTheBuilder) {
            "    z.writestr('plain.txt', 'plain')\n");
   const fs::path python = root_ / "python.zip";
   ASSERT_EQ(std::system(("python3 '" + script.string() + "' '" + python.string() + "'").c_str()), 0);
-  const std::string pythonZip = ReadAll(python);
+  const std::string pythonZip = test::ReadFile(python);
   ASSERT_EQ(pythonZip.substr(18, 8), std::string(8, '\xFF')) << "sizes not in a Zip64 field";
 
   std::string stored;
   for (int i = 0; i < 4; ++i)
     for (int b = 0; b < 256; ++b) stored.push_back(static_cast<char>(b));
   ASSERT_EQ(Unpack(pythonZip), 1);
-  EXPECT_EQ(ReadAll(dest_ / "z/deflated.txt").size(), 6000u);
-  EXPECT_EQ(ReadAll(dest_ / "z/stored.bin"), stored);
-  EXPECT_EQ(ReadAll(dest_ / "plain.txt"), "plain");
+  EXPECT_EQ(test::ReadFile(dest_ / "z/deflated.txt").size(), 6000u);
+  EXPECT_EQ(test::ReadFile(dest_ / "z/stored.bin"), stored);
+  EXPECT_EQ(test::ReadFile(dest_ / "plain.txt"), "plain");
 
   ZipItem big = ZipFile("builder/big.txt", TextBytes(kLarge));
   big.zip64 = true;
   ZipItem small = ZipFile("builder/small.bin", stored, /*deflate=*/false);
   small.zip64 = true;
   ASSERT_EQ(Unpack(BuildZip({big, small})), 1);
-  EXPECT_TRUE(ReadAll(dest_ / "builder/big.txt") == big.data);
-  EXPECT_EQ(ReadAll(dest_ / "builder/small.bin"), stored);
+  EXPECT_TRUE(test::ReadFile(dest_ / "builder/big.txt") == big.data);
+  EXPECT_EQ(test::ReadFile(dest_ / "builder/small.bin"), stored);
 }
 
 TEST_F(ZipTest, NamesLeavingTheFolderAndLinksAreRefusedTheRestUnpacked) {
@@ -288,15 +277,15 @@ TEST_F(ZipTest, NamesLeavingTheFolderAndLinksAreRefusedTheRestUnpacked) {
   EXPECT_EQ(Unpack(BuildZip(items), &report), 0);
   EXPECT_EQ(Failures(report), expected);
   EXPECT_EQ(report.written, 3);
-  EXPECT_EQ(ReadAll(dest_ / "ok.txt"), "fine");
-  EXPECT_EQ(ReadAll(dest_ / "sub/ok2.txt"), "fine too");
+  EXPECT_EQ(test::ReadFile(dest_ / "ok.txt"), "fine");
+  EXPECT_EQ(test::ReadFile(dest_ / "sub/ok2.txt"), "fine too");
   EXPECT_EQ(Tree(root_),
             (std::vector<std::string>{"a.zip", "dest/", "dest/link/", "dest/link/through.txt", "dest/ok.txt",
                                       "dest/sub/", "dest/sub/ok2.txt", "outside/"}));
 }
 
 TEST_F(ZipTest, LinksAlreadyInTheFolderAreNotFollowed) {
-  WriteAll(root_ / "outside" / "target.txt", "keep");
+  test::WriteFile(root_ / "outside" / "target.txt", "keep");
   fs::create_directories(dest_);
   fs::create_directory_symlink(root_ / "outside", dest_ / "escape");
   fs::create_symlink(root_ / "outside" / "target.txt", dest_ / "replace-me");
@@ -306,14 +295,14 @@ TEST_F(ZipTest, LinksAlreadyInTheFolderAreNotFollowed) {
   EXPECT_EQ(Failures(report),
             (std::vector<std::pair<std::string, ZipProblem>>{{"escape/pwn.txt", ZipProblem::kNotWritten}}));
   EXPECT_EQ(Tree(root_ / "outside"), std::vector<std::string>{"target.txt"});
-  EXPECT_EQ(ReadAll(root_ / "outside" / "target.txt"), "keep");
+  EXPECT_EQ(test::ReadFile(root_ / "outside" / "target.txt"), "keep");
   // The link itself was replaced by the file, not written through.
   EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dest_ / "replace-me")));
-  EXPECT_EQ(ReadAll(dest_ / "replace-me"), "new");
+  EXPECT_EQ(test::ReadFile(dest_ / "replace-me"), "new");
 }
 
 TEST_F(ZipTest, DamagedAndEncryptedEntriesLeaveNoFileBehind) {
-  WriteAll(dest_ / "bad-crc.txt", "old");  // must survive its damaged replacement
+  test::WriteFile(dest_ / "bad-crc.txt", "old");  // must survive its damaged replacement
   auto withCrc = [](ZipItem item) {
     item.crc = 0x12345678;
     return item;
@@ -353,7 +342,7 @@ TEST_F(ZipTest, DamagedAndEncryptedEntriesLeaveNoFileBehind) {
                               }));
   // Only the good entries and the untouched old file: no partial or temporary files.
   EXPECT_EQ(Tree(dest_), (std::vector<std::string>{"bad-crc.txt", "good.txt", "good2.txt"}));
-  EXPECT_EQ(ReadAll(dest_ / "bad-crc.txt"), "old");
+  EXPECT_EQ(test::ReadFile(dest_ / "bad-crc.txt"), "old");
 }
 
 TEST_F(ZipTest, FilesThatAreNoReadableArchiveGiveZero) {
@@ -387,8 +376,8 @@ TEST_F(ZipTest, FilesThatAreNoReadableArchiveGiveZero) {
 }
 
 TEST_F(ZipTest, EmptyPathsAndMissingArchivesGiveMinusOneUnwritableFoldersZero) {
-  WriteAll(root_ / "a.zip", BuildZip({ZipFile("one.txt", "one")}));
-  WriteAll(root_ / "file.txt", "a file, not a folder");
+  test::WriteFile(root_ / "a.zip", BuildZip({ZipFile("one.txt", "one")}));
+  test::WriteFile(root_ / "file.txt", "a file, not a folder");
   struct Case {
     Text archive;
     Text destination;
@@ -411,9 +400,9 @@ TEST_F(ZipTest, EmptyPathsAndMissingArchivesGiveMinusOneUnwritableFoldersZero) {
 }
 
 TEST_F(ZipTest, ExistingFilesAreReplacedReadOnlyOnesToo) {
-  WriteAll(dest_ / "ro.txt", "old");
-  WriteAll(dest_ / "big-ro.txt", "old");
-  WriteAll(dest_ / "sub" / "keep.txt", "keep");
+  test::WriteFile(dest_ / "ro.txt", "old");
+  test::WriteFile(dest_ / "big-ro.txt", "old");
+  test::WriteFile(dest_ / "sub" / "keep.txt", "keep");
   fs::permissions(dest_ / "ro.txt", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   fs::permissions(dest_ / "big-ro.txt", fs::perms::owner_read);
   const std::string archive = BuildZip(
@@ -421,17 +410,17 @@ TEST_F(ZipTest, ExistingFilesAreReplacedReadOnlyOnesToo) {
 
   for (int round = 0; round < 2; ++round) {  // a second unpack replaces the first
     ASSERT_EQ(Unpack(archive), 1) << round;
-    EXPECT_EQ(ReadAll(dest_ / "ro.txt"), "new");
-    EXPECT_EQ(ReadAll(dest_ / "big-ro.txt").size(), kLarge);
-    EXPECT_EQ(ReadAll(dest_ / "sub" / "keep.txt"), "keep");
+    EXPECT_EQ(test::ReadFile(dest_ / "ro.txt"), "new");
+    EXPECT_EQ(test::ReadFile(dest_ / "big-ro.txt").size(), kLarge);
+    EXPECT_EQ(test::ReadFile(dest_ / "sub" / "keep.txt"), "keep");
     EXPECT_NE(fs::status(dest_ / "ro.txt").permissions() & fs::perms::owner_write, fs::perms::none);
     EXPECT_NE(fs::status(dest_ / "big-ro.txt").permissions() & fs::perms::owner_write, fs::perms::none);
   }
 }
 
 TEST_F(ZipTest, FoldersWinOverFilesAndTheLastOfSeveralNamesWins) {
-  WriteAll(dest_ / "blocker", "mine");
-  WriteAll(dest_ / "isdir" / "inner.txt", "inner");
+  test::WriteFile(dest_ / "blocker", "mine");
+  test::WriteFile(dest_ / "isdir" / "inner.txt", "inner");
   ZipReport report;
   EXPECT_EQ(Unpack(BuildZip({ZipFile("dup.txt", "first"), ZipFile("x", "a file where a folder is needed"),
                              ZipFile("x/y.txt", "y"), ZipFile("blocker/inner.txt", "z"),
@@ -443,10 +432,10 @@ TEST_F(ZipTest, FoldersWinOverFilesAndTheLastOfSeveralNamesWins) {
                                   {"blocker/inner.txt", ZipProblem::kNotWritten},
                                   {"isdir", ZipProblem::kNotWritten},
                               }));
-  EXPECT_EQ(ReadAll(dest_ / "dup.txt"), "second");
-  EXPECT_EQ(ReadAll(dest_ / "x" / "y.txt"), "y");
-  EXPECT_EQ(ReadAll(dest_ / "blocker"), "mine");
-  EXPECT_EQ(ReadAll(dest_ / "isdir" / "inner.txt"), "inner");
+  EXPECT_EQ(test::ReadFile(dest_ / "dup.txt"), "second");
+  EXPECT_EQ(test::ReadFile(dest_ / "x" / "y.txt"), "y");
+  EXPECT_EQ(test::ReadFile(dest_ / "blocker"), "mine");
+  EXPECT_EQ(test::ReadFile(dest_ / "isdir" / "inner.txt"), "inner");
 }
 
 TEST_F(ZipTest, SizesBeyondTheDiskAreRefusedBeforeAnythingIsWritten) {
