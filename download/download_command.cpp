@@ -31,12 +31,13 @@ void ShowSaveFailed(Form& form) {
 // Downloads g_directUrl and puts it at `savePath`. False when the download
 // failed (the downloader has told the user) or the file could not be saved;
 // then the file already there is left as it was.
-bool FetchAndSave(Form& form, const Text& savePath) {
+bool FetchAndSave(Form& form, const Text& savePath, const ProgressCallback& observer) {
   bool complete = false;
   const Bytes body = DownloadToMemory(
       g_directUrl, form,
-      [&form](std::int32_t total, std::int32_t received, std::int32_t elapsed, std::int32_t sinceStart) {
+      [&form, &observer](std::int32_t total, std::int32_t received, std::int32_t elapsed, std::int32_t sinceStart) {
         ShowProgress(form, total, received, elapsed, sinceStart);
+        if (observer) observer(total, received, elapsed, sinceStart);
       },
       /*startOffset=*/std::nullopt, &complete);
   if (!complete) return false;
@@ -58,21 +59,22 @@ Text ExtractFolderName(const Text& fileName) { return SafeFileName(DropLastChars
 
 }  // namespace
 
-void DownloadAndUnpack(Form& form) {
-  DownloadAndUnpack(form, DownloadPlace{RunDirectory(), [](const Text& archive, const Text& folder) {
+DownloadOutcome DownloadAndUnpack(Form& form) {
+  return DownloadAndUnpack(form, DownloadPlace{RunDirectory(), [](const Text& archive, const Text& folder) {
                                           return ZipDecompress(archive, folder);
                                         }});
 }
 
-void DownloadAndUnpack(Form& form, const DownloadPlace& place) {
+DownloadOutcome DownloadAndUnpack(Form& form, const DownloadPlace& place) {
   static const Text kRar = ".rar";
   static const Text kExe = ".exe";
   static const Text kZip = ".zip";
   // The name comes from the share page: it may carry separators or nothing at all.
   const Text fileName = SafeFileName(g_fileName);
+  DownloadOutcome outcome;
   if (fileName.empty()) {
     ShowSaveFailed(form);
-    return;
+    return outcome;
   }
   const Text savePath = place.runDirectory + "\\" + fileName;
   const Text folderName = ExtractFolderName(fileName);
@@ -84,25 +86,33 @@ void DownloadAndUnpack(Form& form, const DownloadPlace& place) {
 
   // Each branch downloads on its own; the first failure ends the command, so
   // that one click gives at most one failure message.
+  const auto fetch = [&] {
+    outcome.saved = FetchAndSave(form, savePath, place.progress);
+    outcome.savePath = outcome.saved ? savePath : Text();
+    return outcome.saved;
+  };
   if (rar) {
-    if (!FetchAndSave(form, savePath)) return;
+    if (!fetch()) return outcome;
     if (!folderName.empty()) RunRarExtract(savePath, extractFolder, /*password=*/{}, /*overwrite=*/true);
     form.ShowMessage(DoneMessage(), DoneCaption());
   }
   if (exe) {
-    if (!FetchAndSave(form, savePath)) return;
+    if (!fetch()) return outcome;
     form.ShowMessage(DoneMessage(), DoneCaption());
   }
   if (zip) {
-    if (!FetchAndSave(form, savePath)) return;
+    if (!fetch()) return outcome;
     // -1 is the unpacker's own answer for a destination it cannot be given.
     const int result = folderName.empty() || !place.unzip ? -1 : place.unzip(savePath, extractFolder);
+    outcome.unzipResult = result;
+    if (!folderName.empty()) outcome.extractFolder = extractFolder;
     form.ShowMessage(DoneMessage() + " " + FormatInteger(result), DoneCaption());
   }
   if (!rar && !exe && !zip) {
-    if (!FetchAndSave(form, savePath)) return;
+    if (!fetch()) return outcome;
     form.ShowMessage(DoneMessage(), DoneCaption());
   }
+  return outcome;
 }
 
 namespace {

@@ -3,14 +3,25 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 
+#include "download/downloader.h"
 #include "platform/form.h"
 #include "platform/text.h"
 
 namespace qm {
 
+// What one run of the command came to, for front ends that report it in
+// other ways than the messages (the window does not look at it).
+struct DownloadOutcome {
+  bool saved = false;              // every download of the run arrived whole and was saved
+  Text savePath;                   // the file, once it was saved
+  std::optional<int> unzipResult;  // 1, 0 or -1 when a saved ZIP archive was handed to the unpacker
+  Text extractFolder;              // the folder it was unpacked into (ends in "\")
+};
+
 // Works from g_directUrl and g_fileName; reports to the user through `form`.
-void DownloadAndUnpack(Form& form);
+DownloadOutcome DownloadAndUnpack(Form& form);
 
 // Starts the RAR tool of g_rarToolPath to extract `archivePath` into
 // `destinationPath`: "TOOL" x -iext -ow -er -o- "ARCHIVE" "DESTINATION",
@@ -23,11 +34,14 @@ Text RunRarExtract(const Text& archivePath, const Text& destinationPath, const T
 
 // Where DownloadAndUnpack puts its work, so that tests can point it at a
 // folder of their own: the folder that stands for the run directory, and the
-// unpacker of ZIP archives (ZipDecompress, with its results 1, 0 and -1).
+// unpacker of ZIP archives (ZipDecompress, with its results 1, 0 and -1),
+// and an optional observer that sees every piece's numbers after the
+// progress display (a front end that shows speed and time left).
 struct DownloadPlace {
   Text runDirectory;
   std::function<int(const Text& archivePath, const Text& destinationFolder)> unzip;
+  ProgressCallback progress = {};
 };
-void DownloadAndUnpack(Form& form, const DownloadPlace& place);
+DownloadOutcome DownloadAndUnpack(Form& form, const DownloadPlace& place);
 
 }  // namespace qm

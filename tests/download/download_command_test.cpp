@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -287,6 +288,55 @@ TEST_F(DownloadCommandTest, RarToolCommandLine) {
   Click(server, "b.rar");
   EXPECT_EQ(form_.Messages(), Names{kDone});
   EXPECT_EQ(tool.Arguments(), "x\n-iext\n-ow\n-er\n-o+\n" + Native("b.rar") + "\n" + Native("b\\") + "\n");
+}
+
+// What the command came to, for the front ends that act on it, and the
+// observer that sees every piece after the progress display.
+TEST_F(DownloadCommandTest, OutcomeTellsWhatWasSavedAndUnpacked) {
+  const std::string body(2500, 'b');
+  const struct {
+    const char* name;
+    int status;
+    int unzipResult;
+    bool saved;
+    std::optional<int> reported;
+    const char* folder;  // relative to the run directory
+  } cases[] = {
+      {"notes.txt", 200, 1, true, std::nullopt, ""},
+      {"a.zip", 200, 1, true, 1, "a\\"},
+      {"a.zip", 200, 0, true, 0, "a\\"},
+      {".zip", 200, 1, true, -1, ""},  // no folder of its own: not handed to the unpacker
+      {"x.exe.zip", 200, 1, true, 1, "x.exe\\"},
+      {"a.zip", 404, 1, false, std::nullopt, ""},
+      {"", 200, 1, false, std::nullopt, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.status));
+    dir_.Clear();
+    LoopbackServer server([&](const RecordedRequest&) {
+      return c.status == 200 ? Reply::Text(body, "application/zip") : Reply::Status(c.status, "missing");
+    });
+    g_directUrl = server.Origin() + "/direct/file";
+    g_fileName = c.name;
+    std::vector<std::int32_t> seen;
+    const DownloadOutcome outcome = DownloadAndUnpack(
+        form_, DownloadPlace{dir_.AsText(), [&](const Text&, const Text&) { return c.unzipResult; },
+                             [&](std::int32_t total, std::int32_t received, std::int32_t, std::int32_t) {
+                               EXPECT_EQ(total, 2500);
+                               // The display has already shown this piece.
+                               EXPECT_EQ(form_.GetPosition(Control::进度条1), received * 10000 / total);
+                               seen.push_back(received);
+                             }});
+    EXPECT_EQ(outcome.saved, c.saved);
+    EXPECT_EQ(outcome.savePath, c.saved ? dir_.AsText() + "\\" + c.name : Text());
+    EXPECT_EQ(outcome.unzipResult, c.reported);
+    EXPECT_EQ(outcome.extractFolder, *c.folder ? dir_.AsText() + "\\" + c.folder : Text());
+    if (c.saved) {
+      // Each download of the run is seen to its end (x.exe.zip is fetched twice).
+      EXPECT_FALSE(seen.empty());
+      EXPECT_EQ(seen.back(), 2500);
+    }
+  }
 }
 
 }  // namespace
