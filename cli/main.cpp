@@ -277,6 +277,9 @@ int Run(const std::vector<std::string>& args) {
     if (!std::filesystem::is_directory(NativePath(*folder), ec)) {
       return UsageError(Printable(folderUtf8) + ": no such folder");
     }
+    // The file goes after a separator of its own ("/" is never the second
+    // byte of a double-byte character; "/" itself becomes "" and so "\NAME").
+    while (!folder->empty() && folder->back() == '/') folder->pop_back();
   }
 
   RegisterCleanup(ReleaseProgramState);

@@ -147,7 +147,7 @@ TEST_F(CliTest, GetSavesThePlainFileIntoTheFolder) {
   const std::string bytes = test::TextBytes(300000);
   const std::string url = Share("notes.txt", bytes);
 
-  const ProgramResult r = Cli({"get", url, "-C", dir_.path().string()});
+  const ProgramResult r = Cli({"get", url, "-C", dir_.path().string() + "/"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, dir_.path().string() + "/notes.txt\n");
   EXPECT_EQ(ReadFile(dir_.path() / "notes.txt"), bytes);
