@@ -68,7 +68,8 @@ constexpr const char* kHelp =
     "  4  no archive or no folder to unpack into (the ZIP component's result -1)\n";
 
 int UsageError(const std::string& why) {
-  std::cerr << kProgram << ": " << why << "\n" << "Try '" << kProgram << " --help'.\n";
+  std::cerr << kProgram << ": " << why << "\n"
+            << "Try '" << kProgram << " --help'.\n";
   return kExitUsage;
 }
 
@@ -114,20 +115,34 @@ std::string DisplayPath(const Text& path) { return NativePath(path).string(); }
 
 const char* ProblemText(ZipProblem problem) {
   switch (problem) {
-    case ZipProblem::kNone: return "unpacked";
-    case ZipProblem::kEmptyPath: return "a path is empty";
-    case ZipProblem::kNoArchive: return "no such archive";
-    case ZipProblem::kFolderNotCreated: return "the folder cannot be made";
-    case ZipProblem::kNotZip: return "not a ZIP archive";
-    case ZipProblem::kUnreadable: return "cannot be read as a ZIP archive";
-    case ZipProblem::kTooLarge: return "the entries would not fit on the disk";
-    case ZipProblem::kUnsafeName: return "its name leaves the folder or holds control characters";
-    case ZipProblem::kLink: return "a link or another special file";
-    case ZipProblem::kEncrypted: return "encrypted";
-    case ZipProblem::kUnsupportedMethod: return "compressed in a way this tool cannot unpack";
-    case ZipProblem::kDamaged: return "damaged";
-    case ZipProblem::kConflict: return "a file and a folder of the same name";
-    case ZipProblem::kNotWritten: return "could not be written";
+    case ZipProblem::kNone:
+      return "unpacked";
+    case ZipProblem::kEmptyPath:
+      return "a path is empty";
+    case ZipProblem::kNoArchive:
+      return "no such archive";
+    case ZipProblem::kFolderNotCreated:
+      return "the folder cannot be made";
+    case ZipProblem::kNotZip:
+      return "not a ZIP archive";
+    case ZipProblem::kUnreadable:
+      return "cannot be read as a ZIP archive";
+    case ZipProblem::kTooLarge:
+      return "the entries would not fit on the disk";
+    case ZipProblem::kUnsafeName:
+      return "its name leaves the folder or holds control characters";
+    case ZipProblem::kLink:
+      return "a link or another special file";
+    case ZipProblem::kEncrypted:
+      return "encrypted";
+    case ZipProblem::kUnsupportedMethod:
+      return "compressed in a way this tool cannot unpack";
+    case ZipProblem::kDamaged:
+      return "damaged";
+    case ZipProblem::kConflict:
+      return "a file and a folder of the same name";
+    case ZipProblem::kNotWritten:
+      return "could not be written";
   }
   return "failed";
 }
@@ -143,8 +158,8 @@ void ReportZip(const Text& archivePath, int result, const ZipReport& report) {
   constexpr std::size_t kShown = 20;
   for (std::size_t i = 0; i < report.failures.size() && i < kShown; ++i) {
     const ZipEntryFailure& failure = report.failures[i];
-    std::cerr << kProgram << ": " << Printable(failure.name) << ": not unpacked: " << ProblemText(failure.problem)
-              << "\n";
+    std::cerr << kProgram << ": " << Printable(failure.name)
+              << ": not unpacked: " << ProblemText(failure.problem) << "\n";
   }
   if (report.failures.size() > kShown) {
     std::cerr << kProgram << ": and " << report.failures.size() - kShown << " more entries not unpacked\n";
@@ -200,7 +215,8 @@ int RunGet(const std::string& shareUrl, const Text& folder, TerminalForm& form) 
   } else if (!archive.empty()) {
     ReportZip(archive, *outcome.unzipResult, report);
   } else {
-    std::cerr << kProgram << ": " << DisplayPath(outcome.savePath) << ": no folder name is left to unpack into\n";
+    std::cerr << kProgram << ": " << DisplayPath(outcome.savePath)
+              << ": no folder name is left to unpack into\n";
   }
   return ExitForZipResult(*outcome.unzipResult);
 }

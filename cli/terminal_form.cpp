@@ -88,7 +88,8 @@ void TerminalForm::Draw(bool finished) {
   double speed = static_cast<double>(sinceStart_) * 1000.0 / static_cast<double>(elapsedMs_);
   const Sample& oldest = samples_.front();
   if (!finished && elapsedMs_ - oldest.ms >= kShortestWindowMs) {
-    speed = static_cast<double>(sinceStart_ - oldest.bytes) * 1000.0 / static_cast<double>(elapsedMs_ - oldest.ms);
+    speed = static_cast<double>(sinceStart_ - oldest.bytes) * 1000.0 /
+            static_cast<double>(elapsedMs_ - oldest.ms);
   }
   const std::string line =
       ProgressLine(GetText(Control::透明标签1), GetText(Control::透明标签2), total_, received_, speed);
@@ -110,7 +111,8 @@ std::string ProgressLine(const Text& sizeLabel, const Text& percentLabel, std::i
   if (totalLength > 0) line += "  " + Cp936ToUtf8(percentLabel);
   line += "  " + FormatSpeed(bytesPerSecond);
   if (totalLength > 0 && received <= totalLength && (bytesPerSecond > 0 || received == totalLength)) {
-    const double left = received == totalLength ? 0.0 : static_cast<double>(totalLength - received) / bytesPerSecond;
+    const double left =
+        received == totalLength ? 0.0 : static_cast<double>(totalLength - received) / bytesPerSecond;
     line += "  " + FormatTimeLeft(left) + " left";
   }
   return line;
@@ -140,7 +142,8 @@ std::string FormatTimeLeft(double seconds) {
     std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(hours),
                   static_cast<long long>(minutes), static_cast<long long>(secs));
   } else {
-    std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(minutes), static_cast<long long>(secs));
+    std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(minutes),
+                  static_cast<long long>(secs));
   }
   return text;
 }

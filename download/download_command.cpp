@@ -35,7 +35,8 @@ bool FetchAndSave(Form& form, const Text& savePath, const ProgressCallback& obse
   bool complete = false;
   const Bytes body = DownloadToMemory(
       g_directUrl, form,
-      [&form, &observer](std::int32_t total, std::int32_t received, std::int32_t elapsed, std::int32_t sinceStart) {
+      [&form, &observer](std::int32_t total, std::int32_t received, std::int32_t elapsed,
+                         std::int32_t sinceStart) {
         ShowProgress(form, total, received, elapsed, sinceStart);
         if (observer) observer(total, received, elapsed, sinceStart);
       },
@@ -61,8 +62,8 @@ Text ExtractFolderName(const Text& fileName) { return SafeFileName(DropLastChars
 
 DownloadOutcome DownloadAndUnpack(Form& form) {
   return DownloadAndUnpack(form, DownloadPlace{RunDirectory(), [](const Text& archive, const Text& folder) {
-                                          return ZipDecompress(archive, folder);
-                                        }});
+                                                 return ZipDecompress(archive, folder);
+                                               }});
 }
 
 DownloadOutcome DownloadAndUnpack(Form& form, const DownloadPlace& place) {

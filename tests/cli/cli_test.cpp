@@ -45,7 +45,9 @@ Names Lines(const std::string& text) {
   return lines;
 }
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
 class CliTest : public ::testing::Test {
  protected:
@@ -63,7 +65,8 @@ class CliTest : public ::testing::Test {
   // Nothing was made beside the scratch folder.
   void ExpectNothingOutside() const {
     Names beside;
-    for (const auto& e : fs::directory_iterator(dir_.path().parent_path())) beside.push_back(e.path().filename());
+    for (const auto& e : fs::directory_iterator(dir_.path().parent_path()))
+      beside.push_back(e.path().filename());
     EXPECT_EQ(beside, Names{"run"});
   }
 
@@ -131,7 +134,8 @@ TEST_F(CliTest, ResolvePrintsTheDirectAddressOrSaysWhy) {
       {"empty address", "", 1, "", "解析失败\n"},
       // The window says nothing after these; the command line must.
       {"answer not JSON", Share("a.zip", "x", ShareScenario::kAnswerNotJson), 1, "", kNoDirectAddress},
-      {"probe without redirect", Share("a.zip", "x", ShareScenario::kProbeWithoutLocation), 1, "", kNoDirectAddress},
+      {"probe without redirect", Share("a.zip", "x", ShareScenario::kProbeWithoutLocation), 1, "",
+       kNoDirectAddress},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
@@ -212,18 +216,43 @@ TEST_F(CliTest, GetFailuresKeepEarlierFilesAndExitNonZero) {
     bool saved;      // the download was saved (else the old file is kept)
     Names unpacked;  // what the folder of the archive's name holds
   } cases[] = {
-      {"breaks half-way", "big.bin", test::NoiseBytes(200000), ShareScenario::kBreaksHalfway, 1, {"下载失败!"},
-       false, {}},
+      {"breaks half-way",
+       "big.bin",
+       test::NoiseBytes(200000),
+       ShareScenario::kBreaksHalfway,
+       1,
+       {"下载失败!"},
+       false,
+       {}},
       {"404", "gone.zip", "x", ShareScenario::kFileNotFound, 1, {"下载失败!"}, false, {}},
       {"removed share", "big.bin", "x", ShareScenario::kNoFrame, 1, {"解析失败"}, false, {}},
-      {"no redirect", "big.bin", "x", ShareScenario::kProbeWithoutLocation, 1, {Lines(kNoDirectAddress)}, false, {}},
-      {"no ZIP archive", "fake.zip", notZip, ShareScenario::kNormal, 3,
-       {kDone + " 0", "quillmere-cli: " + (dir_.path() / "fake.zip").string() + ": not a ZIP archive"}, true, {}},
-      {"hostile archive", "evil.zip", hostile, ShareScenario::kNormal, 3,
-       {kDone + " 0", "quillmere-cli: ../escape.txt: not unpacked: its name leaves the folder or holds control characters",
+      {"no redirect",
+       "big.bin",
+       "x",
+       ShareScenario::kProbeWithoutLocation,
+       1,
+       {Lines(kNoDirectAddress)},
+       false,
+       {}},
+      {"no ZIP archive",
+       "fake.zip",
+       notZip,
+       ShareScenario::kNormal,
+       3,
+       {kDone + " 0", "quillmere-cli: " + (dir_.path() / "fake.zip").string() + ": not a ZIP archive"},
+       true,
+       {}},
+      {"hostile archive",
+       "evil.zip",
+       hostile,
+       ShareScenario::kNormal,
+       3,
+       {kDone + " 0",
+        "quillmere-cli: ../escape.txt: not unpacked: its name leaves the folder or holds control characters",
         "quillmere-cli: a/../../up.txt: not unpacked: its name leaves the folder or holds control characters",
         "quillmere-cli: link: not unpacked: a link or another special file"},
-       true, {"ok.txt"}},
+       true,
+       {"ok.txt"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
@@ -253,8 +282,9 @@ TEST_F(CliTest, GetFailuresKeepEarlierFilesAndExitNonZero) {
 
 TEST_F(CliTest, UnzipAnswersWithTheComponentsResult) {
   const std::string good = test::BuildZip({test::ZipFile("a/b.txt", "bee"), test::ZipFolder("empty/")});
-  const std::string hostile = test::BuildZip({test::ZipFile("ok.txt", "fine"), test::ZipFile("../outside.txt", "no"),
-                                              test::ZipFile("/abs.txt", "no")});
+  const std::string hostile =
+      test::BuildZip({test::ZipFile("ok.txt", "fine"), test::ZipFile("../outside.txt", "no"),
+                      test::ZipFile("/abs.txt", "no")});
   const struct {
     const char* label;
     std::string archive;  // written to the archive's path unless empty

@@ -100,7 +100,8 @@ TEST(TerminalFormTest, SpeedAndTimeLeftTexts) {
     double seconds;
     const char* text;
   } times[] = {
-      {0, "0:00"}, {0.2, "0:01"}, {59.5, "1:00"}, {754, "12:34"}, {3723, "1:02:03"}, {1e7, "--:--"}, {NAN, "--:--"},
+      {0, "0:00"},       {0.2, "0:01"},  {59.5, "1:00"}, {754, "12:34"},
+      {3723, "1:02:03"}, {1e7, "--:--"}, {NAN, "--:--"},
   };
   for (const auto& t : times) EXPECT_EQ(FormatTimeLeft(t.seconds), t.text) << t.seconds;
 }
