@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 #include "platform/codepage.h"
 
@@ -83,13 +84,17 @@ void TerminalForm::FinishProgress() {
 }
 
 void TerminalForm::Draw(bool finished) {
-  // While the download runs, the speed of the last seconds; once it ended,
-  // the average of the whole.
-  double speed = static_cast<double>(sinceStart_) * 1000.0 / static_cast<double>(elapsedMs_);
+  // While the download runs, the speed of the last seconds, once there is a
+  // second to go by (a first piece says little); once it ended, the average.
+  std::optional<double> speed;
   const Sample& oldest = samples_.front();
-  if (!finished && elapsedMs_ - oldest.ms >= kShortestWindowMs) {
+  if (finished) {
+    speed = static_cast<double>(sinceStart_) * 1000.0 / static_cast<double>(elapsedMs_);
+  } else if (elapsedMs_ - oldest.ms >= kShortestWindowMs) {
     speed = static_cast<double>(sinceStart_ - oldest.bytes) * 1000.0 /
             static_cast<double>(elapsedMs_ - oldest.ms);
+  } else if (elapsedMs_ >= kShortestWindowMs) {
+    speed = static_cast<double>(sinceStart_) * 1000.0 / static_cast<double>(elapsedMs_);
   }
   const std::string line =
       ProgressLine(GetText(Control::透明标签1), GetText(Control::透明标签2), total_, received_, speed);
@@ -105,14 +110,15 @@ void TerminalForm::Draw(bool finished) {
 }
 
 std::string ProgressLine(const Text& sizeLabel, const Text& percentLabel, std::int64_t totalLength,
-                         std::int64_t received, double bytesPerSecond) {
+                         std::int64_t received, std::optional<double> bytesPerSecond) {
   std::string line = Cp936ToUtf8(sizeLabel);
   // Without an announced length the percent label reads 0 and nothing is left to tell.
   if (totalLength > 0) line += "  " + Cp936ToUtf8(percentLabel);
-  line += "  " + FormatSpeed(bytesPerSecond);
-  if (totalLength > 0 && received <= totalLength && (bytesPerSecond > 0 || received == totalLength)) {
+  if (!bytesPerSecond) return line;
+  line += "  " + FormatSpeed(*bytesPerSecond);
+  if (totalLength > 0 && received <= totalLength && (*bytesPerSecond > 0 || received == totalLength)) {
     const double left =
-        received == totalLength ? 0.0 : static_cast<double>(totalLength - received) / bytesPerSecond;
+        received == totalLength ? 0.0 : static_cast<double>(totalLength - received) / *bytesPerSecond;
     line += "  " + FormatTimeLeft(left) + " left";
   }
   return line;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -73,10 +74,10 @@ class TerminalForm : public Form {
 };
 
 // The progress line: the size label, the percent label (when the length is
-// known), the speed, and the time left (when it can be told). UTF-8.
-// "Size：1.5 MB  进度：50%  1.20 MB/s  0:01 left"
+// known), the speed (when known), and the time left (when it can be told).
+// UTF-8. "Size：1.5 MB  进度：50%  1.20 MB/s  0:01 left"
 std::string ProgressLine(const Text& sizeLabel, const Text& percentLabel, std::int64_t totalLength,
-                         std::int64_t received, double bytesPerSecond);
+                         std::int64_t received, std::optional<double> bytesPerSecond);
 
 // "512 B/s", "12.5 KB/s", "3.40 MB/s" (binary units, as the size label's MB).
 std::string FormatSpeed(double bytesPerSecond);
