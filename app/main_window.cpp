@@ -157,6 +157,19 @@ QWidget* MainWindow::Widget(Control control) const {
 }
 
 void MainWindow::SetText(Control control, const Text& text) {
+  // A download writes the size and percent labels after every piece of 1 KB,
+  // mostly with the text they show already: compare the bytes before paying
+  // for the conversion and the relayout. Only this Form writes these labels.
+  if (control == Control::透明标签1 || control == Control::透明标签2) {
+    const bool size = control == Control::透明标签1;
+    Text& shown = size ? sizeShown_ : percentShown_;
+    if (text != shown) {
+      shown = text;
+      (size ? sizeLabel_ : percentLabel_)->setText(ToQString(text));
+    }
+    PumpWhileBusy();
+    return;
+  }
   const QString value = ToQString(text);
   QWidget* widget = Widget(control);
   if (auto* label = qobject_cast<QLabel*>(widget)) {

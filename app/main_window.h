@@ -62,6 +62,9 @@ class MainWindow : public QWidget, public Form {
   QLabel* sizeLabel_;           // 透明标签1
   QLabel* percentLabel_;        // 透明标签2
   QTimer* timer_;               // 时钟1
+  // The texts of the size and percent labels, as last written.
+  Text sizeShown_;
+  Text percentShown_;
   std::int32_t storedPosition_ = 0;
   bool busy_ = false;
 };

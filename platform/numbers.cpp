@@ -23,7 +23,11 @@ std::int64_t TruncateToInt64(double value) { return Truncate<std::int64_t>(value
 
 double RoundHalfAway(double value, int places) {
   if (!std::isfinite(value)) return value;
-  const double scale = std::pow(10.0, places);
+  // Powers of ten up to 1e22 are exact doubles, as pow gives them; the table
+  // spares pow on the size label's path, which runs after every piece.
+  static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                       1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  const double scale = places >= 0 && places <= 22 ? kPowers[places] : std::pow(10.0, places);
   const double magnitude = std::fabs(value) * scale + 1e-12;
   double whole = std::floor(magnitude);
   if (magnitude - whole >= 0.5) whole += 1.0;

@@ -23,6 +23,15 @@ std::filesystem::path NativePath(const Text& path);
 // Creates or truncates the file and writes the bytes; false on any failure.
 bool WriteBytesToFile(const Text& path, const Bytes& bytes);
 
+// Replaces the file at `path` with `bytes` as one step: the bytes go to a new
+// file in the same folder, which is then renamed over the target, so the
+// target holds either its old content or all of the new, never a part (a
+// crash or a full disk leaves at most a hidden ".quillmere-*.tmp" file). With
+// `syncToDisk` the new file (and the rename) reach the disk before it
+// returns. False on any failure, with the target untouched; a target that is
+// a folder is refused.
+bool SaveBytesAtomically(const Text& path, const Bytes& bytes, bool syncToDisk = true);
+
 // Window modes of a started program.
 inline constexpr int kWindowHidden = 0;
 inline constexpr int kWindowNormal = 1;

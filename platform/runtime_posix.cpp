@@ -1,11 +1,16 @@
 // Runtime services on Linux and other POSIX systems.
+#include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <string>
 
 #include "platform/codepage.h"
 #include "platform/runtime.h"
@@ -56,7 +61,92 @@ void WaitFor(pid_t pid) {
   }
 }
 
+// Owns a file descriptor.
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd = -1) : fd_(fd) {}
+  ~UniqueFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  int get() const { return fd_; }
+  // Closes now, reporting the outcome (a delayed write error shows up here).
+  bool Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd < 0 || ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+// Removes a temporary file unless told it has been renamed into place.
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
+  ~TemporaryFile() {
+    if (!path_.empty()) ::unlink(path_.c_str());
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+  void Keep() { path_.clear(); }
+
+ private:
+  std::string path_;
+};
+
+bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
+  // Writes of a megabyte: one write of hundreds of megabytes is many times
+  // slower on some systems.
+  constexpr std::size_t kPiece = std::size_t{1} << 20;
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, std::min(size, kPiece));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
 }  // namespace
+
+bool SaveBytesAtomically(const Text& path, const Bytes& bytes, bool syncToDisk) {
+  const std::filesystem::path target = NativePath(path);
+  if (target.empty() || !target.has_filename()) return false;
+  std::filesystem::path folder = target.parent_path();
+  if (folder.empty()) folder = ".";
+  struct stat info {};
+  if (::stat(target.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return false;
+
+  // A name of our own in the same folder, so that the rename stays on one
+  // file system; O_EXCL never reuses a file that is there already.
+  static std::atomic<unsigned> serial{0};
+  std::string temporary;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temporary = (folder / (".quillmere-" + std::to_string(::getpid()) + "-" + std::to_string(serial++) + ".tmp"))
+                    .string();
+    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) return false;
+  }
+  UniqueFd file(fd);
+  if (file.get() < 0) return false;
+  TemporaryFile cleanup(temporary);
+  if (!WriteAll(file.get(), bytes.data(), bytes.size())) return false;
+  if (syncToDisk && ::fsync(file.get()) != 0) return false;
+  if (!file.Close()) return false;
+  if (::rename(temporary.c_str(), target.c_str()) != 0) return false;
+  cleanup.Keep();
+  if (syncToDisk) {
+    // The rename itself lives in the folder.
+    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() >= 0) ::fsync(dir.get());
+  }
+  return true;
+}
 
 Text RunDirectory() {
   char buffer[PATH_MAX];

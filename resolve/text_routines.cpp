@@ -24,6 +24,11 @@ Text TextBetween(const Text& text, const Text& startMarker, const Text& endMarke
   return Mid(text, a, b - a);
 }
 
+Text TextBefore(const Text& text, const Text& marker, std::int32_t start, bool ignoreCase) {
+  const int p = Find(text, marker, start, ignoreCase);
+  return p < 0 ? Text() : Left(text, p - 1);
+}
+
 Text Utf8ToLocalText(const Bytes& body) {
   if (body.empty()) return {};
   Text text = Utf16ToCp936(Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(body.data()), body.size())));

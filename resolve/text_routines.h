@@ -14,6 +14,11 @@ namespace qm {
 Text TextBetween(const Text& text, const Text& startMarker, const Text& endMarker,
                  std::int32_t startPosition = 0, bool ignoreCase = false);
 
+// The text before the first `marker` found at or after byte position `start`
+// (below 1 means 1): the bytes from the beginning of the text, not from
+// `start`, up to that marker. Empty when the marker is missing.
+Text TextBefore(const Text& text, const Text& marker, std::int32_t start = 1, bool ignoreCase = false);
+
 // A UTF-8 body as a text of the system's code page, up to its first U+0000.
 Text Utf8ToLocalText(const Bytes& body);
 

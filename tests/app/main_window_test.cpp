@@ -20,6 +20,7 @@
 #include "app/program_state.h"
 #include "platform/codepage.h"
 #include "platform/runtime.h"
+#include "tests/share_service/share_service.h"
 
 using namespace qm;
 
@@ -115,9 +116,25 @@ class MainWindowTest : public QObject {
   void resolveButtonPassesTheShareAddressUnchanged() {
     MainWindow window([](int) {});
     window.show();
-    Find<QLineEdit>(window, "编辑框1")->setText(QString::fromUtf8("  https://s.example/a 文 "));
+    // Nothing listens on port 1: the resolve fails at once and says so.
+    Find<QLineEdit>(window, "编辑框1")->setText(QString::fromUtf8("  http://127.0.0.1:1/a 文 "));
+    QStringList seen;
+    AcceptNextMessage(&seen);
     QTest::mouseClick(Find<QPushButton>(window, "按钮1"), Qt::LeftButton);
-    QCOMPARE(g_shareUrl, Cp936("  https://s.example/a 文 "));
+    QCOMPARE(g_shareUrl, Cp936("  http://127.0.0.1:1/a 文 "));
+    QCOMPARE(seen, QStringList({"信息：|解析失败|1"}));
+  }
+
+  void resolvingThroughTheWindowShowsTheDirectAddress() {
+    test::ShareService service;
+    const std::string share = service.Share({"setup.zip", "bytes"});
+    MainWindow window([](int) {});
+    window.show();
+    QTest::keyClicks(Find<QLineEdit>(window, "编辑框1"), QString::fromStdString(share));
+    QTest::mouseClick(Find<QPushButton>(window, "按钮1"), Qt::LeftButton);
+    QCOMPARE(Find<QPlainTextEdit>(window, "编辑框2")->toPlainText(),
+             QString::fromStdString(service.DirectAddress(share)));
+    QCOMPARE(g_fileName, Text("setup.zip"));
   }
 
   void progressPositionIsStoredClampedAndDrawnWithinTheRange() {

@@ -1,8 +1,12 @@
 #include "platform/runtime.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <csignal>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -57,6 +61,66 @@ TEST(RuntimeTest, WriteCreatesTruncatesAndReportsFailure) {
   // The folder itself cannot be written as a file.
   EXPECT_FALSE(WriteBytesToFile(Utf8ToCp936(dir.path().string()) + "\\", Bytes{'x'}));
   EXPECT_FALSE(WriteBytesToFile("", Bytes{'x'}));
+}
+
+// The names in a folder, sorted.
+std::vector<std::string> Names(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(RuntimeTest, AtomicSaveReplacesTheWholeFileAndLeavesNothingElse) {
+  for (const bool sync : {true, false}) {
+    TempDir dir;
+    const Text path = Utf8ToCp936(dir.path().string()) + "\\" + Cp936("文件.bin");
+    ASSERT_TRUE(SaveBytesAtomically(path, Bytes{'a', 0, 'b'}, sync));
+    EXPECT_EQ(ReadFile(dir.path() / "文件.bin"), std::string("a\0b", 3));
+    ASSERT_TRUE(SaveBytesAtomically(path, Bytes{'z'}, sync));
+    EXPECT_EQ(ReadFile(dir.path() / "文件.bin"), "z");
+    ASSERT_TRUE(SaveBytesAtomically(path, Bytes{}, sync));
+    EXPECT_EQ(fs::file_size(dir.path() / "文件.bin"), 0u);
+    EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"文件.bin"});
+  }
+}
+
+TEST(RuntimeTest, AtomicSaveThatFailsLeavesTheTargetAsItWas) {
+  TempDir dir;
+  const Text folder = Utf8ToCp936(dir.path().string());
+  std::ofstream(dir.path() / "kept.bin") << "old content";
+  fs::create_directory(dir.path() / "sub");
+
+  // A write that fails part-way, as on a full disk: the file-size limit.
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit before{};
+  getrlimit(RLIMIT_FSIZE, &before);
+  rlimit small = before;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool saved = SaveBytesAtomically(folder + "\\kept.bin", Bytes(100000, 'n'));
+  setrlimit(RLIMIT_FSIZE, &before);
+  std::signal(SIGXFSZ, SIG_DFL);
+  EXPECT_FALSE(saved);
+  EXPECT_EQ(ReadFile(dir.path() / "kept.bin"), "old content");
+
+  // A folder is not replaced by a file; a missing folder is not made.
+  EXPECT_FALSE(SaveBytesAtomically(folder + "\\sub", Bytes{'x'}));
+  EXPECT_TRUE(fs::is_directory(dir.path() / "sub"));
+  EXPECT_FALSE(SaveBytesAtomically(folder + "\\missing\\a.bin", Bytes{'x'}));
+  EXPECT_FALSE(SaveBytesAtomically(folder + "\\", Bytes{'x'}));
+  EXPECT_FALSE(SaveBytesAtomically("", Bytes{'x'}));
+  EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"kept.bin", "sub"}));
+}
+
+TEST(RuntimeTest, AtomicSaveReplacesALinkInsteadOfWritingThroughIt) {
+  TempDir dir;
+  std::ofstream(dir.path() / "elsewhere.txt") << "not yours";
+  fs::create_symlink(dir.path() / "elsewhere.txt", dir.path() / "a.txt");
+  ASSERT_TRUE(SaveBytesAtomically(Utf8ToCp936(dir.path().string()) + "\\a.txt", Bytes{'n', 'e', 'w'}));
+  EXPECT_FALSE(fs::is_symlink(dir.path() / "a.txt"));
+  EXPECT_EQ(ReadFile(dir.path() / "a.txt"), "new");
+  EXPECT_EQ(ReadFile(dir.path() / "elsewhere.txt"), "not yours");
 }
 
 TEST(RuntimeTest, CommandLinesSplitByTheWindowsRules) {

@@ -43,6 +43,34 @@ INSTANTIATE_TEST_SUITE_P(Cases, TextBetweenTest, ::testing::Values(
     BetweenCase{"ab]", "", "]", 0, false, "ab"},                // empty start marker: from the first byte
     BetweenCase{"ab]", "a", "", 0, false, ""}));                // empty end marker: always empty
 
+struct BeforeCase {
+  Text text;
+  Text marker;
+  std::int32_t start;
+  bool ignoreCase;
+  Text expected;
+};
+
+class TextBeforeTest : public ::testing::TestWithParam<BeforeCase> {};
+
+TEST_P(TextBeforeTest, GivesTheBytesBeforeTheMarker) {
+  const BeforeCase& c = GetParam();
+  EXPECT_EQ(TextBefore(c.text, c.marker, c.start, c.ignoreCase), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, TextBeforeTest, ::testing::Values(
+    BeforeCase{"a.b[2].c[1]", "[", 1, false, "a.b"},
+    BeforeCase{"Set-Cookie: a=1", ": ", 1, false, "Set-Cookie"},
+    BeforeCase{"abc", "[", 1, false, ""},          // no marker
+    BeforeCase{"[1]", "[", 1, false, ""},          // marker first
+    BeforeCase{"a[b[c", "[", 3, false, "a[b"},     // counted from the beginning, not from start
+    BeforeCase{"a[b", "[", -4, false, "a"},        // below 1 means 1
+    BeforeCase{"a[b", "[", 4, false, ""},          // beyond the end
+    BeforeCase{"xAbc", "ab", 1, true, "x"},
+    BeforeCase{"xAbc", "ab", 1, false, ""},
+    // B0 5B is one character; the first real "[" follows it.
+    BeforeCase{"\xB0[[x", "[", 1, false, "\xB0["}));
+
 TEST(TextRoutinesTest, Utf8ToLocalTextConvertsAndStopsAtAZeroCharacter) {
   EXPECT_EQ(Utf8ToLocalText({}), "");
   EXPECT_EQ(Utf8ToLocalText({0xE6, 0x96, 0x87, 0xE4, 0xBB, 0xB6}), "\xCE\xC4\xBC\xFE");  // 文件

@@ -207,11 +207,11 @@ struct LoopbackServer::State {
       } else if (reply.contentLength && !hasLength) {
         head += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
       }
-      head += "Connection: close\r\n\r\n";
+      head += reply.keepAlive ? "\r\n" : "Connection: close\r\n\r\n";
       if (!SendAll(fd, head)) break;
       if (request.method != "HEAD" && !SendBody(fd, reply)) break;
       Pause(reply.stallAfterBody);
-      break;  // one exchange per connection keeps the recording simple
+      if (!reply.keepAlive) break;  // one exchange per connection keeps the recording simple
     }
     ::shutdown(fd, SHUT_RDWR);
   }

@@ -49,6 +49,8 @@ struct Reply {
   std::size_t dropAfter = static_cast<std::size_t>(-1);
   // After the body, keeps the connection open and silent this long.
   std::chrono::milliseconds stallAfterBody{0};
+  // Keeps the connection for the next request instead of closing it.
+  bool keepAlive = false;
 
   static Reply Text(std::string body, std::string contentType = "text/html; charset=utf-8");
   static Reply Status(int status, std::string body = {});

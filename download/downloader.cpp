@@ -1,0 +1,125 @@
+#include "download/downloader.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "download/progress.h"
+#include "platform/codepage.h"
+#include "platform/internet.h"
+#include "platform/memory.h"
+#include "platform/numbers.h"
+#include "platform/runtime.h"
+
+namespace qm {
+namespace {
+
+// The request headers every download sends, in this order.
+constexpr std::string_view kRequestHeaders =
+    "Accept: */*\r\n"
+    "Accept-Language: zh-cn\r\n"
+    "Accept-Encoding: gzip, deflate\r\n"
+    "User-Agent: Mozilla/4.0(compatible; MSIE 6.0; Windows NT 5.0; MyIE2; .NET CLR 1.1.4322)";
+
+constexpr std::size_t kReceiveBufferSize = 10240;
+constexpr std::size_t kPieceSize = 1024;
+// A Content-Length up to this is trusted to size the body at once; beyond it
+// the body grows as it arrives, so a false length cannot claim the memory.
+constexpr std::int64_t kMaxReserve = std::int64_t{1} << 30;
+
+// Makes room for `wanted` bytes in one step, on large pages when it is big.
+void Reserve(Bytes& body, std::size_t wanted) {
+  body.reserve(wanted);
+  PreferLargePages(body.data(), body.capacity());
+}
+
+// "Size：" + megabytes (through a 32-bit float, 2 decimals) + " MB". The
+// number changes every ~10 KB, so the text is remade only when it changes.
+class SizeLabel {
+ public:
+  const Text& For(std::size_t length) {
+    const double megabytes = static_cast<double>(static_cast<float>(static_cast<double>(length) / 1048576.0));
+    const double rounded = RoundHalfAway(megabytes, 2);
+    if (text_.empty() || rounded != shown_) {
+      static const Text kPrefix = Cp936("Size：");
+      shown_ = rounded;
+      // `rounded` is a whole number of hundredths, which FormatHundredths
+      // writes as "%.13g" would, without printf.
+      text_ = kPrefix + FormatHundredths(std::llround(rounded * 100.0)) + " MB";
+    }
+    return text_;
+  }
+
+ private:
+  double shown_ = 0;
+  Text text_;
+};
+
+}  // namespace
+
+Bytes DownloadToMemory(const Text& url, Form& form, const ProgressCallback& progressCallback,
+                       std::optional<std::int32_t> startOffset, bool* complete) {
+  static const Text kCannotConnect = Cp936("连接错误!");
+  static const Text kCannotOpen = Cp936("不能打开该URL!");
+  static const Text kFailed = Cp936("下载失败!");
+  if (complete != nullptr) *complete = false;
+
+  const std::uint32_t connection = InternetConnectionFlags();
+  const Text agentText = "Agent" + FormatInteger(static_cast<std::int32_t>(TickCount()));
+  const int accessType = (connection & kConnectionProxy) == 0 ? kAccessPreconfigNoAutoProxy : kAccessPreconfig;
+  const std::unique_ptr<InternetSession> session = InternetSession::Open(agentText, accessType);
+  if (!session) {
+    form.ShowMessage(kCannotConnect);
+    return {};
+  }
+
+  Text requestHeaders(kRequestHeaders);
+  if (startOffset) requestHeaders += "\r\nRange:bytes=" + FormatInteger(*startOffset) + "-";
+
+  std::vector<std::uint8_t> receiveBuffer(kReceiveBufferSize, 0);
+  const std::unique_ptr<InternetRequest> request =
+      session->OpenUrl(url, requestHeaders, kFlagReload | kFlagNoCacheWrite | kFlagPragmaNoCache);
+  if (!request) {
+    form.ShowMessage(kCannotOpen);
+    return {};
+  }
+  // An error page is no part of the file.
+  if (request->Status() >= 400) {
+    form.ShowMessage(kFailed);
+    return {};
+  }
+
+  const std::int64_t announced = request->ContentLength().value_or(0);
+  const auto totalLength = static_cast<std::int32_t>(static_cast<std::uint32_t>(announced));
+  Bytes body;
+  if (announced > 0 && announced <= kMaxReserve) Reserve(body, static_cast<std::size_t>(announced));
+
+  const std::int64_t offset = startOffset.value_or(0);
+  SizeLabel sizeLabel;
+  const std::uint32_t startTick = TickCount();
+  for (;;) {
+    std::size_t n = 0;
+    if (!request->Read(receiveBuffer.data(), kPieceSize, n)) {
+      form.ShowMessage(kFailed);
+      return {};
+    }
+    if (n == 0) break;
+    if (body.size() + n > body.capacity()) Reserve(body, std::max<std::size_t>(body.capacity() * 2, 64 * 1024));
+    body.insert(body.end(), receiveBuffer.begin(), receiveBuffer.begin() + static_cast<std::ptrdiff_t>(n));
+    form.SetText(Control::透明标签1, sizeLabel.For(body.size()));
+
+    // The bytes as they came over the wire: the same as the body's length
+    // unless the body was compressed.
+    const std::int64_t receivedCount = request->CodedBytesRead();
+    auto elapsedMs = static_cast<std::int32_t>(TickCount() - startTick);
+    if (elapsedMs == 0) elapsedMs = 10;
+    if (progressCallback) {
+      progressCallback(totalLength, static_cast<std::int32_t>(static_cast<std::uint32_t>(receivedCount)), elapsedMs,
+                       TruncateToInt32(static_cast<double>(receivedCount - offset)));
+    }
+  }
+  if (complete != nullptr) *complete = true;
+  return body;
+}
+
+}  // namespace qm

@@ -1,0 +1,364 @@
+// The download command against a real HTTP server, saving into a scratch
+// folder that stands for the run directory.
+#include "download/download_command.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "app/program_state.h"
+#include "download/safe_name.h"
+#include "platform/codepage.h"
+#include "platform/zip.h"
+#include "tests/download/recording_form.h"
+#include "tests/support/loopback_server.h"
+
+namespace qm {
+namespace {
+
+namespace fs = std::filesystem;
+using test::LoopbackServer;
+using test::RecordedRequest;
+using test::RecordingForm;
+using test::Reply;
+using Names = std::vector<std::string>;
+
+const std::string kDone = "更新完毕|恭喜您，本次更新完毕！";
+
+class ScratchDir {
+ public:
+  ScratchDir() {
+    static int serial = 0;
+    path_ = fs::temp_directory_path() /
+            ("quillmere-download-" + std::to_string(::getpid()) + "-" + std::to_string(serial++)) / "run";
+    fs::remove_all(path_.parent_path());
+    fs::create_directories(path_);
+  }
+  ~ScratchDir() { fs::remove_all(path_.parent_path()); }
+  const fs::path& path() const { return path_; }
+  void Clear() const {
+    fs::remove_all(path_);
+    fs::create_directories(path_);
+  }
+  Text AsText() const { return Utf8ToCp936(path_.string()); }
+  // The names in the folder, sorted.
+  Names List() const {
+    Names names;
+    for (const auto& entry : fs::directory_iterator(path_)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+ private:
+  fs::path path_;
+};
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+class DownloadCommandTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    g_directUrl.clear();
+    g_fileName.clear();
+    g_rarToolPath.clear();
+  }
+
+  // Runs the command for `fileName` against `server`, unpacking through a
+  // recorder that answers `unzipResult`.
+  void Click(const LoopbackServer& server, const Text& fileName, int unzipResult = 1) {
+    g_directUrl = server.Origin() + "/direct/file";
+    g_fileName = fileName;
+    DownloadAndUnpack(form_, DownloadPlace{dir_.AsText(), [this, unzipResult](const Text& archive, const Text& folder) {
+                                             unzips_.push_back(Cp936ToUtf8(archive) + " -> " + Cp936ToUtf8(folder));
+                                             return unzipResult;
+                                           }});
+  }
+  std::string Native(const std::string& name) const { return dir_.path().string() + "\\" + name; }
+  // "file -> folder" relative to the run directory, as the recorder writes it.
+  std::string NativeUnzip(const std::string& call) const {
+    const std::size_t arrow = call.find(" -> ");
+    return Native(call.substr(0, arrow)) + " -> " + Native(call.substr(arrow + 4));
+  }
+
+  ScratchDir dir_;
+  RecordingForm form_;
+  Names unzips_;
+};
+
+TEST_F(DownloadCommandTest, BranchesFollowTheNameMarkers) {
+  const std::string body = "PK\x03\x04 pretend archive";
+  const struct {
+    const char* name;
+    std::size_t downloads;
+    Names messages;
+    Names unzips;  // file -> folder, relative to the run directory
+  } cases[] = {
+      {"a.zip", 1, {kDone + " 1"}, {"a.zip -> a\\"}},
+      {"A.ZIP", 1, {kDone + " 1"}, {"A.ZIP -> A\\"}},
+      {"setup.exe", 1, {kDone}, {}},
+      {"b.rar", 1, {kDone}, {}},
+      {"notes.txt", 1, {kDone}, {}},
+      {"x.exe.zip", 2, {kDone, kDone + " 1"}, {"x.exe.zip -> x.exe\\"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    dir_.Clear();
+    form_ = RecordingForm();
+    unzips_.clear();
+    LoopbackServer server([&](const RecordedRequest&) { return Reply::Text(body, "application/zip"); });
+    Click(server, c.name);
+    EXPECT_EQ(server.Requests().size(), c.downloads);
+    EXPECT_EQ(form_.Messages(), c.messages);
+    Names expectedUnzips;
+    for (const std::string& u : c.unzips) expectedUnzips.push_back(NativeUnzip(u));
+    EXPECT_EQ(unzips_, expectedUnzips);
+    // The file and nothing else: no folder for a RAR archive, no temporary files.
+    EXPECT_EQ(dir_.List(), Names{c.name});
+    EXPECT_EQ(ReadFile(dir_.path() / c.name), body);
+    EXPECT_EQ(form_.TextsOf(Control::透明标签2).back(), "进度：100%");
+  }
+}
+
+TEST_F(DownloadCommandTest, FailedDownloadLeavesTheFileThereAndStops) {
+  const struct {
+    const char* name;
+    Reply reply;
+    std::string message;
+  } cases[] = {
+      {"404", Reply::Status(404, "<html>Not Found</html>"), "信息：|下载失败!"},
+      {"dropped half-way", [] {
+         Reply r = Reply::Text(std::string(5000, 'n'), "application/zip");
+         r.dropAfter = 2500;
+         return r;
+       }(), "信息：|下载失败!"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    form_ = RecordingForm();
+    WriteFile(dir_.path() / "x.exe.zip", "the old file");
+    LoopbackServer server([&](const RecordedRequest&) { return c.reply; });
+    Click(server, "x.exe.zip");
+    // One attempt, one message, no unpacking, the old file whole.
+    EXPECT_EQ(server.Requests().size(), 1u);
+    EXPECT_EQ(form_.Messages(), Names{c.message});
+    EXPECT_TRUE(unzips_.empty());
+    EXPECT_EQ(ReadFile(dir_.path() / "x.exe.zip"), "the old file");
+    EXPECT_EQ(dir_.List(), Names{"x.exe.zip"});
+  }
+}
+
+TEST_F(DownloadCommandTest, UnreachableAddressSavesNothing) {
+  LoopbackServer server([](const RecordedRequest&) { return Reply::Text("x"); });
+  g_directUrl = "";
+  g_fileName = "a.zip";
+  DownloadAndUnpack(form_, DownloadPlace{dir_.AsText(), [this](const Text&, const Text&) {
+                                           unzips_.push_back("called");
+                                           return 1;
+                                         }});
+  EXPECT_EQ(form_.Messages(), Names{"信息：|不能打开该URL!"});
+  EXPECT_TRUE(unzips_.empty());
+  EXPECT_TRUE(dir_.List().empty());
+}
+
+TEST_F(DownloadCommandTest, FileThatCannotBeWrittenIsReported) {
+  LoopbackServer server([](const RecordedRequest&) { return Reply::Text("content"); });
+  // A folder where the file should go, and a run directory that is not there.
+  fs::create_directory(dir_.path() / "notes.txt");
+  Click(server, "notes.txt");
+  EXPECT_EQ(form_.Messages(), Names{"信息：|保存失败!"});
+  EXPECT_TRUE(fs::is_directory(dir_.path() / "notes.txt"));
+  EXPECT_EQ(dir_.List(), Names{"notes.txt"});
+
+  form_ = RecordingForm();
+  g_fileName = "a.zip";
+  DownloadAndUnpack(form_, DownloadPlace{dir_.AsText() + "\\missing", [this](const Text&, const Text&) {
+                                           unzips_.push_back("called");
+                                           return 1;
+                                         }});
+  EXPECT_EQ(form_.Messages(), Names{"信息：|保存失败!"});
+  EXPECT_TRUE(unzips_.empty());
+}
+
+TEST_F(DownloadCommandTest, NamesFromTheNetworkStayInsideTheRunDirectory) {
+  const struct {
+    const char* name;    // as scraped (code page 936)
+    const char* saved;   // in the run directory, UTF-8; "" when nothing is saved
+    Names messages;
+    Names unzips;
+  } cases[] = {
+      {"../evil.txt", ".._evil.txt", {kDone}, {}},
+      {"..\\..\\evil.exe", ".._.._evil.exe", {kDone}, {}},
+      {"a/b.zip", "a_b.zip", {kDone + " 1"}, {"a_b.zip -> a_b\\"}},
+      {"\x81\x5C.zip", "乗.zip", {kDone + " 1"}, {"乗.zip -> 乗\\"}},  // 乗: its second byte is "\"
+      {"ab.zip\xCE\xC4yyy", "ab.zip文yyy", {kDone + " 1"}, {"ab.zip文yyy -> ab.zip_\\"}},  // the cut splits 文
+      // No folder of its own is left: not unpacked into the run directory.
+      {".zip", ".zip", {kDone + " -1"}, {}},
+      {"..zip", "..zip", {kDone + " -1"}, {}},
+      {"...zip", "...zip", {kDone + " -1"}, {}},
+      {"", "", {"信息：|保存失败!"}, {}},
+      {".", "", {"信息：|保存失败!"}, {}},
+      {"..", "", {"信息：|保存失败!"}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Cp936ToUtf8(c.name));
+    form_ = RecordingForm();
+    unzips_.clear();
+    dir_.Clear();
+    LoopbackServer server([](const RecordedRequest&) { return Reply::Text("content"); });
+    Click(server, c.name);
+    EXPECT_EQ(form_.Messages(), c.messages);
+    Names expectedUnzips;
+    for (const std::string& u : c.unzips) expectedUnzips.push_back(NativeUnzip(u));
+    EXPECT_EQ(unzips_, expectedUnzips);
+    EXPECT_EQ(dir_.List(), *c.saved ? Names{c.saved} : Names{});
+    EXPECT_EQ(server.Requests().size(), *c.saved ? 1u : 0u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path().parent_path()), fs::directory_iterator()), 1);
+  }
+}
+
+TEST(SafeFileNameTest, KeepsOneComponent) {
+  const struct {
+    const char* name;
+    const char* safe;
+  } cases[] = {
+      {"a.zip", "a.zip"},
+      {"\xCE\xC4\xBC\xFE.zip", "\xCE\xC4\xBC\xFE.zip"},  // 文件.zip
+      {"\x81\x5C", "\x81\x5C"},                          // 乗, whose second byte is "\"
+      {"a/b\\c", "a_b_c"},
+      {"../..", ".._.."},
+      {"a\x01" "b\x7F" "c\t", "a_b_c_"},
+      {"a:b?c*d\"e<f>g|h", "a_b_c_d_e_f_g_h"},
+      {"abc\xD6", "abc_"},     // a lead byte without its second byte
+      {"\xD6/x", "__x"},       // a lead byte cannot take "/" with it
+      {"\x80" "a\xFF", "_a_"}, // bytes that start no character
+      {"...", "..."},
+      {" a ", " a "},
+      {".", ""},
+      {"..", ""},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SafeFileName(c.name), c.safe) << c.name;
+}
+
+// A ZIP archive of stored entries, made byte by byte.
+std::string StoredZip(const std::vector<std::pair<std::string, std::string>>& entries) {
+  auto crc32 = [](const std::string& data) {
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char byte : data) {
+      crc ^= byte;
+      for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+  };
+  auto le = [](std::string& out, std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+  };
+  std::string local, central;
+  for (const auto& [name, data] : entries) {
+    const auto offset = static_cast<std::uint32_t>(local.size());
+    const std::uint32_t crc = crc32(data);
+    le(local, 0x04034b50, 4), le(local, 20, 2), le(local, 0, 2), le(local, 0, 2), le(local, 0, 2), le(local, 0x21, 2);
+    le(local, crc, 4), le(local, data.size(), 4), le(local, data.size(), 4), le(local, name.size(), 2), le(local, 0, 2);
+    local += name + data;
+    le(central, 0x02014b50, 4), le(central, 20, 2), le(central, 20, 2), le(central, 0, 2), le(central, 0, 2);
+    le(central, 0, 2), le(central, 0x21, 2), le(central, crc, 4), le(central, data.size(), 4);
+    le(central, data.size(), 4), le(central, name.size(), 2), le(central, 0, 2), le(central, 0, 2), le(central, 0, 2);
+    le(central, 0, 2), le(central, 0, 4), le(central, offset, 4);
+    central += name;
+  }
+  std::string end;
+  le(end, 0x06054b50, 4), le(end, 0, 2), le(end, 0, 2), le(end, entries.size(), 2), le(end, entries.size(), 2);
+  le(end, central.size(), 4), le(end, local.size(), 4), le(end, 0, 2);
+  return local + central + end;
+}
+
+TEST_F(DownloadCommandTest, ZipArchiveIsUnpackedBesideIt) {
+  const std::string archive = StoredZip({{"readme.txt", "hello"}, {"sub/data.bin", std::string(3000, 'd')}});
+  {
+    // The unpacker may not be in this build yet.
+    ScratchDir probe;
+    WriteFile(probe.path() / "p.zip", archive);
+    if (ZipDecompress(probe.AsText() + "\\p.zip", probe.AsText() + "\\p\\") != 1) {
+      GTEST_SKIP() << "ZipDecompress does not unpack yet";
+    }
+  }
+  LoopbackServer server([&](const RecordedRequest&) { return Reply::Text(archive, "application/zip"); });
+  g_directUrl = server.Origin() + "/a.zip";
+  g_fileName = "a.zip";
+  DownloadAndUnpack(form_, DownloadPlace{dir_.AsText(), ZipDecompress});
+  EXPECT_EQ(form_.Messages(), Names{kDone + " 1"});
+  EXPECT_EQ(ReadFile(dir_.path() / "a.zip"), archive);
+  EXPECT_EQ(ReadFile(dir_.path() / "a" / "readme.txt"), "hello");
+  EXPECT_EQ(ReadFile(dir_.path() / "a" / "sub" / "data.bin"), std::string(3000, 'd'));
+}
+
+// A stand-in RAR tool that writes its arguments, one a line, to a file.
+class RecordingTool {
+ public:
+  explicit RecordingTool(const fs::path& dir) : script_(dir / "rar tool"), record_(dir / "args.txt") {
+    WriteFile(script_, "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + record_.string() + "'\n");
+    fs::permissions(script_, fs::perms::owner_all);
+  }
+  Text Path() const { return Utf8ToCp936(script_.string()); }
+  // The arguments of the run, waiting a bounded time for a tool started without waiting.
+  std::string Arguments() const {
+    for (int i = 0; i < 200 && !fs::exists(record_); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return ReadFile(record_);
+  }
+  bool Ran() const { return fs::exists(record_); }
+
+ private:
+  fs::path script_;
+  fs::path record_;
+};
+
+TEST_F(DownloadCommandTest, RarToolCommandLine) {
+  RecordingTool tool(dir_.path());
+  // No tool path: the refusal text, and nothing started.
+  EXPECT_EQ(Cp936ToUtf8(RunRarExtract("a.rar", "d\\", Cp936("pw"), true, true, 1)), "rar路径不存在，请确认是否初始化成功");
+  EXPECT_FALSE(tool.Ran());
+
+  g_rarToolPath = tool.Path();
+  // Each quoted path arrives whole: the folder's final "\" does not escape
+  // the closing quote, and neither does a character whose second byte is 0x5C.
+  const struct {
+    Text destination;
+    Text password;
+    bool overwrite;
+    std::string arguments;
+  } cases[] = {
+      {"D:\\t\\my a\\", "", false, "x\n-iext\n-ow\n-er\n-o-\nD:\\t\\my a.rar\nD:\\t\\my a\\\n"},
+      {"D:\\t\\my a\\", "s3cret", true, "x\n-iext\n-ow\n-er\n-o+\nD:\\t\\my a.rar\nD:\\t\\my a\\\n-ps3cret\n"},
+      {"D:\\t\\\x81\x5C", "", false, "x\n-iext\n-ow\n-er\n-o-\nD:\\t\\my a.rar\nD:\\t\\乗\n"},  // 乗
+  };
+  for (const auto& c : cases) {
+    fs::remove(dir_.path() / "args.txt");
+    EXPECT_EQ(RunRarExtract("D:\\t\\my a.rar", c.destination, c.password, c.overwrite, /*waitForTool=*/true), "");
+    EXPECT_EQ(tool.Arguments(), c.arguments);
+  }
+
+  // The RAR branch hands the tool the saved archive and its folder.
+  fs::remove(dir_.path() / "args.txt");
+  LoopbackServer server([](const RecordedRequest&) { return Reply::Text("Rar!", "application/x-rar"); });
+  Click(server, "b.rar");
+  EXPECT_EQ(form_.Messages(), Names{kDone});
+  EXPECT_EQ(tool.Arguments(), "x\n-iext\n-ow\n-er\n-o+\n" + Native("b.rar") + "\n" + Native("b\\") + "\n");
+}
+
+}  // namespace
+}  // namespace qm
