@@ -6,7 +6,7 @@
 //   {"op":"set","name":N,"text":T}   types T into the edit box N
 //   {"op":"click","name":N}          clicks button N with the mouse (queued, like a real click)
 //   {"op":"get","name":N}            {"text":..,"enabled":..,"visible":..,"value":..}
-//   {"op":"boxes"}                   the message boxes on screen: [{"title":..,"text":..}]
+//   {"op":"boxes"}                   the message boxes on screen: [{"title":..,"text":..,"id":..}]
 //   {"op":"accept"}                  presses OK on the message box on top
 #include <QAbstractButton>
 #include <QApplication>
@@ -41,6 +41,17 @@ QList<QMessageBox*> Boxes() {
   return boxes;
 }
 
+// A number per box, never reused (a new box may take an old one's address).
+int IdOf(QMessageBox* box) {
+  static int next = 0;
+  QVariant id = box->property("quillmereDriverId");
+  if (!id.isValid()) {
+    id = ++next;
+    box->setProperty("quillmereDriverId", id);
+  }
+  return id.toInt();
+}
+
 class Driver : public QObject {
  public:
   explicit Driver(const QString& socketPath) {
@@ -64,7 +75,9 @@ class Driver : public QObject {
     QJsonObject reply{{"ok", true}};
     if (op == "boxes") {
       QJsonArray list;
-      for (QMessageBox* box : Boxes()) list.append(QJsonObject{{"title", box->windowTitle()}, {"text", box->text()}});
+      for (QMessageBox* box : Boxes()) list.append(QJsonObject{{"title", box->windowTitle()},
+                                {"text", box->text()},
+                                {"id", IdOf(box)}});
       reply["boxes"] = list;
       return reply;
     }
