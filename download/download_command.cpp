@@ -58,7 +58,11 @@ Text ExtractFolderName(const Text& fileName) { return SafeFileName(DropLastChars
 
 }  // namespace
 
-void DownloadAndUnpack(Form& form) { DownloadAndUnpack(form, DownloadPlace{RunDirectory(), ZipDecompress}); }
+void DownloadAndUnpack(Form& form) {
+  DownloadAndUnpack(form, DownloadPlace{RunDirectory(), [](const Text& archive, const Text& folder) {
+                                          return ZipDecompress(archive, folder);
+                                        }});
+}
 
 void DownloadAndUnpack(Form& form, const DownloadPlace& place) {
   static const Text kRar = ".rar";

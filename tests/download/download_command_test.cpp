@@ -15,8 +15,10 @@
 #include "download/safe_name.h"
 #include "platform/codepage.h"
 #include "platform/zip.h"
-#include "tests/download/recording_form.h"
+#include "tests/support/recording_form.h"
+#include "tests/support/files.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/zip_builder.h"
 
 namespace qm {
 namespace {
@@ -26,48 +28,12 @@ using test::LoopbackServer;
 using test::RecordedRequest;
 using test::RecordingForm;
 using test::Reply;
+using test::ReadFile;
+using test::ScratchDir;
+using test::WriteFile;
 using Names = std::vector<std::string>;
 
 const std::string kDone = "更新完毕|恭喜您，本次更新完毕！";
-
-class ScratchDir {
- public:
-  ScratchDir() {
-    static int serial = 0;
-    path_ = fs::temp_directory_path() /
-            ("quillmere-download-" + std::to_string(::getpid()) + "-" + std::to_string(serial++)) / "run";
-    fs::remove_all(path_.parent_path());
-    fs::create_directories(path_);
-  }
-  ~ScratchDir() { fs::remove_all(path_.parent_path()); }
-  const fs::path& path() const { return path_; }
-  void Clear() const {
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  Text AsText() const { return Utf8ToCp936(path_.string()); }
-  // The names in the folder, sorted.
-  Names List() const {
-    Names names;
-    for (const auto& entry : fs::directory_iterator(path_)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
- private:
-  fs::path path_;
-};
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary) << content;
-}
 
 class DownloadCommandTest : public ::testing::Test {
  protected:
@@ -254,52 +220,15 @@ TEST(SafeFileNameTest, KeepsOneComponent) {
   for (const auto& c : cases) EXPECT_EQ(SafeFileName(c.name), c.safe) << c.name;
 }
 
-// A ZIP archive of stored entries, made byte by byte.
-std::string StoredZip(const std::vector<std::pair<std::string, std::string>>& entries) {
-  auto crc32 = [](const std::string& data) {
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (unsigned char byte : data) {
-      crc ^= byte;
-      for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-  };
-  auto le = [](std::string& out, std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-  };
-  std::string local, central;
-  for (const auto& [name, data] : entries) {
-    const auto offset = static_cast<std::uint32_t>(local.size());
-    const std::uint32_t crc = crc32(data);
-    le(local, 0x04034b50, 4), le(local, 20, 2), le(local, 0, 2), le(local, 0, 2), le(local, 0, 2), le(local, 0x21, 2);
-    le(local, crc, 4), le(local, data.size(), 4), le(local, data.size(), 4), le(local, name.size(), 2), le(local, 0, 2);
-    local += name + data;
-    le(central, 0x02014b50, 4), le(central, 20, 2), le(central, 20, 2), le(central, 0, 2), le(central, 0, 2);
-    le(central, 0, 2), le(central, 0x21, 2), le(central, crc, 4), le(central, data.size(), 4);
-    le(central, data.size(), 4), le(central, name.size(), 2), le(central, 0, 2), le(central, 0, 2), le(central, 0, 2);
-    le(central, 0, 2), le(central, 0, 4), le(central, offset, 4);
-    central += name;
-  }
-  std::string end;
-  le(end, 0x06054b50, 4), le(end, 0, 2), le(end, 0, 2), le(end, entries.size(), 2), le(end, entries.size(), 2);
-  le(end, central.size(), 4), le(end, local.size(), 4), le(end, 0, 2);
-  return local + central + end;
-}
-
 TEST_F(DownloadCommandTest, ZipArchiveIsUnpackedBesideIt) {
-  const std::string archive = StoredZip({{"readme.txt", "hello"}, {"sub/data.bin", std::string(3000, 'd')}});
-  {
-    // The unpacker may not be in this build yet.
-    ScratchDir probe;
-    WriteFile(probe.path() / "p.zip", archive);
-    if (ZipDecompress(probe.AsText() + "\\p.zip", probe.AsText() + "\\p\\") != 1) {
-      GTEST_SKIP() << "ZipDecompress does not unpack yet";
-    }
-  }
+  const std::string archive =
+      test::BuildZip({test::ZipFile("readme.txt", "hello"), test::ZipFile("sub/data.bin", std::string(3000, 'd'))});
   LoopbackServer server([&](const RecordedRequest&) { return Reply::Text(archive, "application/zip"); });
   g_directUrl = server.Origin() + "/a.zip";
   g_fileName = "a.zip";
-  DownloadAndUnpack(form_, DownloadPlace{dir_.AsText(), ZipDecompress});
+  DownloadAndUnpack(form_, DownloadPlace{dir_.AsText(), [](const Text& archive, const Text& folder) {
+                                           return ZipDecompress(archive, folder);
+                                         }});
   EXPECT_EQ(form_.Messages(), Names{kDone + " 1"});
   EXPECT_EQ(ReadFile(dir_.path() / "a.zip"), archive);
   EXPECT_EQ(ReadFile(dir_.path() / "a" / "readme.txt"), "hello");

@@ -22,6 +22,8 @@
 #include "app/main_window.h"
 #include "app/program_state.h"
 #include "platform/codepage.h"
+#include "tests/support/files.h"
+#include "tests/support/message_boxes.h"
 #include "platform/runtime.h"
 #include "tests/support/loopback_server.h"
 
@@ -29,6 +31,9 @@ using namespace qm;
 namespace fs = std::filesystem;
 
 namespace {
+
+using qm::test::AcceptNextMessage;
+using qm::test::ReadFile;
 
 constexpr const char* kInScratch = "--in-scratch";
 
@@ -49,25 +54,7 @@ class PaintCounter : public QObject {
   }
 };
 
-// Closes the next message box that appears and records its caption and text.
-void AcceptNextMessage(QStringList* seen) {
-  QTimer::singleShot(20, [seen] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (box == nullptr) {
-      AcceptNextMessage(seen);
-      return;
-    }
-    seen->append(box->windowTitle() + "|" + box->text());
-    box->accept();
-  });
-}
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 }  // namespace
 

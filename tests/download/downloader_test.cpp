@@ -13,7 +13,7 @@
 #include "download/progress.h"
 #include "platform/codepage.h"
 #include "platform/internet.h"
-#include "tests/download/recording_form.h"
+#include "tests/support/recording_form.h"
 #include "tests/support/compression.h"
 #include "tests/support/loopback_server.h"
 

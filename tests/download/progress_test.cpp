@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/numbers.h"
-#include "tests/download/recording_form.h"
+#include "tests/support/recording_form.h"
 
 namespace qm {
 namespace {

@@ -14,32 +14,15 @@
 #include <thread>
 
 #include "platform/codepage.h"
+#include "tests/support/files.h"
 
 namespace qm {
 namespace {
 
 namespace fs = std::filesystem;
 
-class TempDir {
- public:
-  TempDir() {
-    path_ = fs::temp_directory_path() / ("quillmere-runtime-" + std::to_string(getpid()));
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using test::ReadFile;
+using TempDir = test::ScratchDir;
 
 TEST(RuntimeTest, RunDirectoryIsTheFolderOfTheExecutable) {
   const Text dir = RunDirectory();

@@ -35,7 +35,7 @@ class ResolverTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ReleaseProgramState();
-    form_.texts[Control::编辑框2] = "earlier";
+    form_.SetText(Control::编辑框2, "earlier");
     g_directUrl = "earlier";
   }
   void TearDown() override { ReleaseProgramState(); }
@@ -44,7 +44,7 @@ class ResolverTest : public ::testing::Test {
     return service_.Share({name, "file bytes", scenario});
   }
   void Resolve(const std::string& shareUrl) { ResolveShareLink(Utf8ToCp936(shareUrl), form_); }
-  Text Output() { return form_.texts[Control::编辑框2]; }
+  Text Output() { return form_.GetText(Control::编辑框2); }
 
   ShareService service_;
   RecordingForm form_;
@@ -92,12 +92,12 @@ TEST_F(ResolverTest, FourRequestsInOrderWithTheirHeadersGiveTheDirectAddress) {
   EXPECT_EQ(Output(), direct);
   EXPECT_EQ(g_directUrl, direct);
   EXPECT_EQ(g_fileName, "setup.zip");
-  EXPECT_TRUE(form_.messages.empty());
+  EXPECT_TRUE(form_.Messages().empty());
 }
 
 TEST_F(ResolverTest, ARemovedShareSaysSoAndKeepsTheEarlierAddress) {
   Resolve(Publish("gone.zip", ShareScenario::kNoFrame));
-  EXPECT_EQ(form_.messages, (std::vector<test::ShownMessage>{{Cp936("解析失败"), Cp936("信息：")}}));
+  EXPECT_EQ(form_.Messages(), std::vector<std::string>{"信息：|解析失败"});
   EXPECT_EQ(Output(), "earlier");
   EXPECT_EQ(g_directUrl, "earlier");
   EXPECT_EQ(g_fileName, "gone.zip");
@@ -106,10 +106,10 @@ TEST_F(ResolverTest, ARemovedShareSaysSoAndKeepsTheEarlierAddress) {
 
 TEST_F(ResolverTest, AnUnreachableOrEmptyAddressSaysResolveFailed) {
   for (const std::string& share : {std::string(""), std::string("http://127.0.0.1:1/iNothing")}) {
-    form_.messages.clear();
+    form_.entries.clear();
     g_fileName = "stale";
     Resolve(share);
-    EXPECT_EQ(form_.messages.size(), 1u) << share;
+    EXPECT_EQ(form_.Messages(), std::vector<std::string>{"信息：|解析失败"}) << share;
     EXPECT_EQ(g_fileName, "") << share;
     EXPECT_EQ(g_directUrl, "earlier") << share;
   }
@@ -129,7 +129,7 @@ TEST_F(ResolverTest, LaterFailuresEmptyTheAddressWithoutAMessage) {
   for (const Case& c : cases) {
     service_.ClearLog();
     g_directUrl = "earlier";
-    form_.texts[Control::编辑框2] = "earlier";
+    form_.SetText(Control::编辑框2, "earlier");
     const std::string share = Publish("a.zip", c.scenario);
     Resolve(share);
     const auto log = service_.Log();
@@ -139,7 +139,7 @@ TEST_F(ResolverTest, LaterFailuresEmptyTheAddressWithoutAMessage) {
     EXPECT_EQ(Output(), "");
     EXPECT_EQ(g_directUrl, "");
     EXPECT_EQ(g_fileName, "a.zip");
-    EXPECT_TRUE(form_.messages.empty());
+    EXPECT_TRUE(form_.Messages().empty());
   }
 }
 
@@ -161,7 +161,7 @@ TEST_F(ResolverTest, FileNamesInChineseAndPagesInAnotherEncoding) {
   Resolve(gbk);
   EXPECT_EQ(g_fileName, "");
   EXPECT_EQ(g_directUrl, service_.DirectAddress(gbk));
-  EXPECT_TRUE(form_.messages.empty());
+  EXPECT_TRUE(form_.Messages().empty());
 }
 
 TEST_F(ResolverTest, ASecondResolveReplacesEverythingAndReusesNothing) {

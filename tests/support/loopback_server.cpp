@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <stdexcept>
@@ -107,11 +108,10 @@ struct LoopbackServer::State {
     return true;
   }
 
-  // Reads one request; false when the peer closed or sent garbage.
-  bool ReadRequest(int fd, std::string& buffer, RecordedRequest& request) {
-    std::size_t headEnd;
-    while ((headEnd = buffer.find("\r\n\r\n")) == std::string::npos) {
-      if (buffer.size() > (1 << 20)) return false;
+  // Appends what arrives next to `buffer`; false when the peer closed or the
+  // server is stopping. Waits in short slices so that stopping is noticed.
+  bool ReceiveMore(int fd, std::string& buffer) {
+    for (;;) {
       pollfd p{fd, POLLIN, 0};
       const int ready = ::poll(&p, 1, 100);
       if (stopping) return false;
@@ -120,6 +120,15 @@ struct LoopbackServer::State {
       const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
       if (n <= 0) return false;
       buffer.append(chunk, static_cast<std::size_t>(n));
+      return true;
+    }
+  }
+
+  // Reads one request; false when the peer closed or sent garbage.
+  bool ReadRequest(int fd, std::string& buffer, RecordedRequest& request) {
+    std::size_t headEnd;
+    while ((headEnd = buffer.find("\r\n\r\n")) == std::string::npos) {
+      if (buffer.size() > (1 << 20) || !ReceiveMore(fd, buffer)) return false;
     }
     request.head = buffer.substr(0, headEnd + 2);
     std::size_t lineEnd = request.head.find("\r\n");
@@ -140,17 +149,9 @@ struct LoopbackServer::State {
       at = end + 2;
     }
     buffer.erase(0, headEnd + 4);
-    const std::string length = request.Header("Content-Length");
-    const std::size_t want = length.empty() ? 0 : std::stoul(length);
+    const std::size_t want = std::strtoul(request.Header("Content-Length").c_str(), nullptr, 10);
     while (buffer.size() < want) {
-      pollfd p{fd, POLLIN, 0};
-      const int ready = ::poll(&p, 1, 100);
-      if (stopping) return false;
-      if (ready <= 0) continue;
-      char chunk[16384];
-      const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-      if (n <= 0) return false;
-      buffer.append(chunk, static_cast<std::size_t>(n));
+      if (!ReceiveMore(fd, buffer)) return false;
     }
     request.body = buffer.substr(0, want);
     buffer.erase(0, want);

@@ -1,6 +1,5 @@
-// A Form for tests: keeps what the routines write, stores bar positions the
-// way the window does (limited to 0..32767, read back as stored) and records
-// every message box instead of showing it.
+// A Form that records what the routines show, in order, and stores the bar's
+// position as the window does (limited to 0..32767, read back as stored).
 #pragma once
 
 #include <algorithm>
@@ -8,37 +7,65 @@
 #include <string>
 #include <vector>
 
+#include "platform/codepage.h"
 #include "platform/form.h"
 
 namespace qm::test {
 
-struct ShownMessage {
-  Text text;
-  Text caption;
-  bool operator==(const ShownMessage&) const = default;
-};
-
 class RecordingForm : public Form {
  public:
-  using Form::ShowMessage;
+  enum class Kind { kText, kEnabled, kPosition, kMessage };
+  struct Entry {
+    Kind kind;
+    Control control;
+    Text text;     // the text written, or the message
+    Text caption;  // of a message
+    std::int32_t number = 0;  // the position or enabled state written
+  };
 
   void SetText(Control control, const Text& text) override {
-    texts[control] = text;
-    ++textWrites[control];
+    texts_[control] = text;
+    entries.push_back({Kind::kText, control, text, {}, 0});
   }
-  Text GetText(Control control) override { return texts[control]; }
-  void SetEnabled(Control control, bool enabled) override { this->enabled[control] = enabled; }
+  Text GetText(Control control) override {
+    const auto it = texts_.find(control);
+    return it == texts_.end() ? Text{} : it->second;
+  }
+  void SetEnabled(Control control, bool enabled) override {
+    entries.push_back({Kind::kEnabled, control, {}, {}, enabled ? 1 : 0});
+  }
   void SetPosition(Control control, std::int32_t position) override {
-    positions[control] = std::clamp(position, 0, kMaxStoredPosition);
+    if (control == Control::进度条1) stored_ = std::clamp(position, 0, kMaxStoredPosition);
+    entries.push_back({Kind::kPosition, control, {}, {}, position});
   }
-  std::int32_t GetPosition(Control control) override { return positions[control]; }
-  void ShowMessage(const Text& message, const Text& caption) override { messages.push_back({message, caption}); }
+  std::int32_t GetPosition(Control control) override { return control == Control::进度条1 ? stored_ : 0; }
+  using Form::ShowMessage;
+  void ShowMessage(const Text& message, const Text& caption) override {
+    entries.push_back({Kind::kMessage, Control::标签1, message, caption, 0});
+  }
 
-  std::map<Control, Text> texts;
-  std::map<Control, int> textWrites;
-  std::map<Control, bool> enabled;
-  std::map<Control, std::int32_t> positions;
-  std::vector<ShownMessage> messages;
+  // "caption|message" in UTF-8, in order.
+  std::vector<std::string> Messages() const {
+    std::vector<std::string> out;
+    for (const Entry& e : entries) {
+      if (e.kind == Kind::kMessage) out.push_back(Cp936ToUtf8(e.caption) + "|" + Cp936ToUtf8(e.text));
+    }
+    return out;
+  }
+  // The texts written to `control` in UTF-8, in order.
+  std::vector<std::string> TextsOf(Control control) const {
+    std::vector<std::string> out;
+    for (const Entry& e : entries) {
+      if (e.kind == Kind::kText && e.control == control) out.push_back(Cp936ToUtf8(e.text));
+    }
+    return out;
+  }
+
+  std::vector<Entry> entries;
+
+ private:
+  std::map<Control, Text> texts_;
+  std::int32_t stored_ = 0;
 };
 
 }  // namespace qm::test
