@@ -123,7 +123,7 @@ class EndToEndTest : public QObject {
     QCOMPARE(program.WaitForExit(), 0);
     QVERIFY(!QFile::exists(scratch_.filePath("a/evil.txt")));
     QVERIFY(!QFile::exists(scratch_.filePath("evil.txt")));
-    const QStringList saved = QDir(runFolder_).entryList({"*evil.txt"}, QDir::Files);
+    const QStringList saved = QDir(runFolder_).entryList({"*evil.txt"}, QDir::Files | QDir::Hidden);
     QCOMPARE(saved.size(), 1);
     QCOMPARE(ReadAll(runFolder_ + "/" + saved.front()), QByteArray("payload"));
   }
