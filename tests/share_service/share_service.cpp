@@ -247,6 +247,10 @@ Reply ShareService::Download(const RecordedRequest& request) {
       reply.headers.emplace_back("Content-Type", "application/octet-stream");
       reply.headers.emplace_back("Accept-Ranges", "bytes");
       reply.body = f.bytes;
+      if (f.trickle) {
+        reply.pieceSize = 16384;
+        reply.pieceDelay = std::chrono::milliseconds(8);
+      }
       if (f.scenario == ShareScenario::kBreaksHalfway) {
         reply.dropAfter = f.bytes.size() / 2;
         reply.pieceSize = 4096;

@@ -30,6 +30,8 @@ struct ShareFile {
   std::string name;   // UTF-8
   std::string bytes;  // the file's content
   ShareScenario scenario = ShareScenario::kNormal;
+  // Sends the file slowly, in small pieces, so that progress can be watched.
+  bool trickle = false;
 };
 
 struct ServiceRequest {
