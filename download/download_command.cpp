@@ -28,29 +28,16 @@ void ShowSaveFailed(Form& form) {
   form.ShowMessage(message);
 }
 
-// Downloads g_directUrl and puts it at `savePath`. False when the download
-// failed (the downloader has told the user) or the file could not be saved;
-// then the file already there is left as it was.
-bool FetchAndSave(Form& form, const Text& savePath, const ProgressCallback& observer) {
-  bool complete = false;
-  const Bytes body = DownloadToMemory(
-      g_directUrl, form,
-      [&form, &observer](std::int32_t total, std::int32_t received, std::int32_t elapsed,
-                         std::int32_t sinceStart) {
-        ShowProgress(form, total, received, elapsed, sinceStart);
-        if (observer) observer(total, received, elapsed, sinceStart);
-      },
-      /*startOffset=*/std::nullopt, &complete);
-  if (!complete) return false;
-  // Not flushed to the disk: that would cost many times the save itself (a
-  // second or so for 256 MB), and the rename already keeps a crash of the
-  // program or a full disk from leaving a part of the file under its name.
-  if (!SaveBytesAtomically(savePath, body, /*syncToDisk=*/false)) {
-    ShowSaveFailed(form);
-    return false;
-  }
-  return true;
-}
+// The body goes straight into the new file beside the target, as it arrives:
+// memory stays small whatever the size, and the bytes are written once.
+class FileSink : public BodySink {
+ public:
+  explicit FileSink(PendingFile& file) : file_(file) {}
+  bool Append(const std::uint8_t* data, std::size_t size) override { return file_.Append(data, size); }
+
+ private:
+  PendingFile& file_;
+};
 
 // The folder an archive is unpacked into: the file name without its last
 // four bytes, made safe again (the cut may split a double-byte character or
@@ -59,6 +46,32 @@ bool FetchAndSave(Form& form, const Text& savePath, const ProgressCallback& obse
 Text ExtractFolderName(const Text& fileName) { return SafeFileName(DropLastChars(fileName, 4)); }
 
 }  // namespace
+
+bool FetchAndSave(Form& form, const Text& savePath, const ProgressCallback& observer) {
+  PendingFile file(savePath);
+  if (!file.Ok()) {
+    ShowSaveFailed(form);
+    return false;
+  }
+  FileSink sink(file);
+  const DownloadResult result = DownloadInto(
+      g_directUrl, form,
+      [&form, &observer](std::int32_t total, std::int32_t received, std::int32_t elapsed,
+                         std::int32_t sinceStart) {
+        ShowProgress(form, total, received, elapsed, sinceStart);
+        if (observer) observer(total, received, elapsed, sinceStart);
+      },
+      /*startOffset=*/std::nullopt, sink);
+  if (result == DownloadResult::kFailed) return false;
+  // Not flushed to the disk: that would cost more than the whole download (a
+  // second or so for 256 MB here), and the rename already keeps a crash of
+  // the program or a full disk from leaving a part of the file under its name.
+  if (result == DownloadResult::kSinkFailed || !file.Commit(/*syncToDisk=*/false)) {
+    ShowSaveFailed(form);
+    return false;
+  }
+  return true;
+}
 
 DownloadOutcome DownloadAndUnpack(Form& form) {
   return DownloadAndUnpack(form, DownloadPlace{RunDirectory(), [](const Text& archive, const Text& folder) {

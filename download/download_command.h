@@ -13,6 +13,13 @@ namespace qm {
 
 // What one run of the command came to, for front ends that report it in
 // other ways than the messages (the window does not look at it).
+// Downloads g_directUrl straight into a new file beside `savePath` and puts it
+// in place once whole, with the size label, bar and percent on `form` (and
+// `observer`, when given, told of every piece as well). False when the
+// download failed (the user has been told) or the file could not be written
+// ("保存失败!"); the file already there is then left as it was.
+bool FetchAndSave(Form& form, const Text& savePath, const ProgressCallback& observer = {});
+
 struct DownloadOutcome {
   bool saved = false;              // every download of the run arrived whole and was saved
   Text savePath;                   // the file, once it was saved

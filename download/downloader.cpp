@@ -55,14 +55,35 @@ class SizeLabel {
   Text text_;
 };
 
+// The body in memory, in one buffer that grows without being copied at the end.
+class MemorySink : public BodySink {
+ public:
+  void Expect(std::int64_t length) override {
+    if (length > 0 && length <= kMaxReserve) Reserve(body, static_cast<std::size_t>(length));
+  }
+  bool Append(const std::uint8_t* data, std::size_t size) override {
+    if (body.size() + size > body.capacity()) Reserve(body, std::max<std::size_t>(body.capacity() * 2, 64 * 1024));
+    body.insert(body.end(), data, data + size);
+    return true;
+  }
+  Bytes body;
+};
+
 }  // namespace
 
 Bytes DownloadToMemory(const Text& url, Form& form, const ProgressCallback& progressCallback,
                        std::optional<std::int32_t> startOffset, bool* complete) {
+  MemorySink sink;
+  const bool whole = DownloadInto(url, form, progressCallback, startOffset, sink) == DownloadResult::kComplete;
+  if (complete != nullptr) *complete = whole;
+  return whole ? std::move(sink.body) : Bytes{};
+}
+
+DownloadResult DownloadInto(const Text& url, Form& form, const ProgressCallback& progressCallback,
+                            std::optional<std::int32_t> startOffset, BodySink& sink) {
   static const Text kCannotConnect = Cp936("连接错误!");
   static const Text kCannotOpen = Cp936("不能打开该URL!");
   static const Text kFailed = Cp936("下载失败!");
-  if (complete != nullptr) *complete = false;
 
   const std::uint32_t connection = InternetConnectionFlags();
   const Text agentText = "Agent" + FormatInteger(static_cast<std::int32_t>(TickCount()));
@@ -70,7 +91,7 @@ Bytes DownloadToMemory(const Text& url, Form& form, const ProgressCallback& prog
   const std::unique_ptr<InternetSession> session = InternetSession::Open(agentText, accessType);
   if (!session) {
     form.ShowMessage(kCannotConnect);
-    return {};
+    return DownloadResult::kFailed;
   }
 
   Text requestHeaders(kRequestHeaders);
@@ -81,32 +102,32 @@ Bytes DownloadToMemory(const Text& url, Form& form, const ProgressCallback& prog
       session->OpenUrl(url, requestHeaders, kFlagReload | kFlagNoCacheWrite | kFlagPragmaNoCache);
   if (!request) {
     form.ShowMessage(kCannotOpen);
-    return {};
+    return DownloadResult::kFailed;
   }
   // An error page is no part of the file.
   if (request->Status() >= 400) {
     form.ShowMessage(kFailed);
-    return {};
+    return DownloadResult::kFailed;
   }
 
   const std::int64_t announced = request->ContentLength().value_or(0);
   const auto totalLength = static_cast<std::int32_t>(static_cast<std::uint32_t>(announced));
-  Bytes body;
-  if (announced > 0 && announced <= kMaxReserve) Reserve(body, static_cast<std::size_t>(announced));
+  if (announced > 0) sink.Expect(announced);
 
   const std::int64_t offset = startOffset.value_or(0);
   SizeLabel sizeLabel;
+  std::size_t bodyLength = 0;
   const std::uint32_t startTick = TickCount();
   for (;;) {
     std::size_t n = 0;
     if (!request->Read(receiveBuffer.data(), kPieceSize, n)) {
       form.ShowMessage(kFailed);
-      return {};
+      return DownloadResult::kFailed;
     }
     if (n == 0) break;
-    if (body.size() + n > body.capacity()) Reserve(body, std::max<std::size_t>(body.capacity() * 2, 64 * 1024));
-    body.insert(body.end(), receiveBuffer.begin(), receiveBuffer.begin() + static_cast<std::ptrdiff_t>(n));
-    form.SetText(Control::透明标签1, sizeLabel.For(body.size()));
+    if (!sink.Append(receiveBuffer.data(), n)) return DownloadResult::kSinkFailed;
+    bodyLength += n;
+    form.SetText(Control::透明标签1, sizeLabel.For(bodyLength));
 
     // The bytes as they came over the wire: the same as the body's length
     // unless the body was compressed.
@@ -118,8 +139,7 @@ Bytes DownloadToMemory(const Text& url, Form& form, const ProgressCallback& prog
                        TruncateToInt32(static_cast<double>(receivedCount - offset)));
     }
   }
-  if (complete != nullptr) *complete = true;
-  return body;
+  return DownloadResult::kComplete;
 }
 
 }  // namespace qm

@@ -2,6 +2,7 @@
 // showing the size received so far and reporting progress after every piece.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -16,6 +17,28 @@ namespace qm {
 // (never 0) and the bytes received minus the start offset.
 using ProgressCallback = std::function<void(std::int32_t totalLength, std::int32_t received,
                                             std::int32_t elapsedMs, std::int32_t receivedSinceStart)>;
+
+// Where the pieces of a body go as they arrive.
+class BodySink {
+ public:
+  virtual ~BodySink() = default;
+  // The length the server announced, before the first piece (only when it
+  // announced one).
+  virtual void Expect(std::int64_t /*length*/) {}
+  // False stops the download: the place cannot take more.
+  virtual bool Append(const std::uint8_t* data, std::size_t size) = 0;
+};
+
+enum class DownloadResult {
+  kComplete,    // the whole body went into the sink
+  kFailed,      // the transfer failed; the user has been told
+  kSinkFailed,  // the sink refused a piece; nothing has been told
+};
+
+// The download itself, the body going piece by piece into `sink`; the size
+// label, the progress, the messages and the rules are DownloadToMemory's.
+DownloadResult DownloadInto(const Text& url, Form& form, const ProgressCallback& progressCallback,
+                            std::optional<std::int32_t> startOffset, BodySink& sink);
 
 // Fetches `url` and returns its body. With `startOffset` the server is asked
 // for the body from that byte on. The size label 透明标签1 of `form` shows the

@@ -49,6 +49,11 @@ bool WriteBytesToFile(const Text& path, const Bytes& bytes) {
   return std::fclose(file.release()) == 0;
 }
 
+bool SaveBytesAtomically(const Text& path, const Bytes& bytes, bool syncToDisk) {
+  PendingFile file(path);
+  return file.Ok() && file.Append(bytes.data(), bytes.size()) && file.Commit(syncToDisk);
+}
+
 std::vector<std::string> SplitCommandLine(std::string_view line) {
   std::vector<std::string> items;
   std::size_t i = 0;

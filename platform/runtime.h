@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,13 +24,33 @@ std::filesystem::path NativePath(const Text& path);
 // Creates or truncates the file and writes the bytes; false on any failure.
 bool WriteBytesToFile(const Text& path, const Bytes& bytes);
 
-// Replaces the file at `path` with `bytes` as one step: the bytes go to a new
-// file in the same folder, which is then renamed over the target, so the
-// target holds either its old content or all of the new, never a part (a
-// crash or a full disk leaves at most a hidden ".quillmere-*.tmp" file). With
-// `syncToDisk` the new file (and the rename) reach the disk before it
-// returns. False on any failure, with the target untouched; a target that is
-// a folder is refused.
+// A file that takes the place of the one at `path` only once it is whole:
+// the bytes go to a new hidden file in the same folder (".quillmere-*.tmp"),
+// which Commit renames over the target. Until then, and whenever something
+// fails, the target keeps its old content; an uncommitted new file is removed
+// when the object goes. A target that is a folder, or in a folder that does
+// not exist, is refused at once (Ok() false).
+class PendingFile {
+ public:
+  explicit PendingFile(const Text& path);
+  ~PendingFile();
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+
+  bool Ok() const;
+  // Buffered; false once a write failed (a full disk, a size limit).
+  bool Append(const std::uint8_t* data, std::size_t size);
+  // Writes what is buffered and renames the file into place. With
+  // `syncToDisk` the file (and the rename) reach the disk first.
+  bool Commit(bool syncToDisk);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Replaces the file at `path` with `bytes` as one step (a PendingFile).
+// False on any failure, with the target untouched.
 bool SaveBytesAtomically(const Text& path, const Bytes& bytes, bool syncToDisk = true);
 
 // Window modes of a started program.

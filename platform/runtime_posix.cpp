@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "platform/codepage.h"
 #include "platform/runtime.h"
@@ -70,6 +71,14 @@ class UniqueFd {
   }
   UniqueFd(const UniqueFd&) = delete;
   UniqueFd& operator=(const UniqueFd&) = delete;
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+      if (fd_ >= 0) ::close(fd_);
+      fd_ = other.fd_;
+      other.fd_ = -1;
+    }
+    return *this;
+  }
   int get() const { return fd_; }
   // Closes now, reporting the outcome (a delayed write error shows up here).
   bool Close() {
@@ -82,27 +91,13 @@ class UniqueFd {
   int fd_;
 };
 
-// Removes a temporary file unless told it has been renamed into place.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
-  ~TemporaryFile() {
-    if (!path_.empty()) ::unlink(path_.c_str());
-  }
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-  void Keep() { path_.clear(); }
-
- private:
-  std::string path_;
-};
+// Writes of a megabyte: one write of hundreds of megabytes is many times
+// slower on some systems.
+constexpr std::size_t kWritePiece = std::size_t{1} << 20;
 
 bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
-  // Writes of a megabyte: one write of hundreds of megabytes is many times
-  // slower on some systems.
-  constexpr std::size_t kPiece = std::size_t{1} << 20;
   while (size > 0) {
-    const ssize_t n = ::write(fd, data, std::min(size, kPiece));
+    const ssize_t n = ::write(fd, data, std::min(size, kWritePiece));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     data += n;
@@ -113,36 +108,75 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
 
 }  // namespace
 
-bool SaveBytesAtomically(const Text& path, const Bytes& bytes, bool syncToDisk) {
-  const std::filesystem::path target = NativePath(path);
-  if (target.empty() || !target.has_filename()) return false;
-  std::filesystem::path folder = target.parent_path();
-  if (folder.empty()) folder = ".";
-  struct stat info {};
-  if (::stat(target.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return false;
+struct PendingFile::Impl {
+  std::filesystem::path target;
+  std::filesystem::path folder;
+  std::string temporary;
+  UniqueFd file;
+  // Pieces arrive small (a download gives a kilobyte at a time); the disk
+  // sees writes of a megabyte.
+  std::vector<std::uint8_t> buffer;
+  bool failed = false;
 
+  bool Flush() {
+    if (failed) return false;
+    failed = !WriteAll(file.get(), buffer.data(), buffer.size());
+    buffer.clear();
+    return !failed;
+  }
+};
+
+PendingFile::PendingFile(const Text& path) : impl_(std::make_unique<Impl>()) {
+  Impl& f = *impl_;
+  f.target = NativePath(path);
+  if (f.target.empty() || !f.target.has_filename()) return;
+  f.folder = f.target.parent_path();
+  if (f.folder.empty()) f.folder = ".";
+  struct stat info {};
+  if (::stat(f.target.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return;
   // A name of our own in the same folder, so that the rename stays on one
   // file system; O_EXCL never reuses a file that is there already.
   static std::atomic<unsigned> serial{0};
-  std::string temporary;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temporary = (folder / (".quillmere-" + std::to_string(::getpid()) + "-" + std::to_string(serial++) + ".tmp"))
-                    .string();
-    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return false;
+  for (int attempt = 0; attempt < 100 && f.file.get() < 0; ++attempt) {
+    f.temporary = (f.folder / (".quillmere-" + std::to_string(::getpid()) + "-" + std::to_string(serial++) + ".tmp"))
+                      .string();
+    f.file = UniqueFd(::open(f.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (f.file.get() < 0 && errno != EEXIST) break;
   }
-  UniqueFd file(fd);
-  if (file.get() < 0) return false;
-  TemporaryFile cleanup(temporary);
-  if (!WriteAll(file.get(), bytes.data(), bytes.size())) return false;
-  if (syncToDisk && ::fsync(file.get()) != 0) return false;
-  if (!file.Close()) return false;
-  if (::rename(temporary.c_str(), target.c_str()) != 0) return false;
-  cleanup.Keep();
+  if (f.file.get() < 0) f.temporary.clear();
+  f.buffer.reserve(kWritePiece);
+}
+
+PendingFile::~PendingFile() {
+  if (!impl_->temporary.empty()) ::unlink(impl_->temporary.c_str());
+}
+
+bool PendingFile::Ok() const { return impl_->file.get() >= 0 && !impl_->failed; }
+
+bool PendingFile::Append(const std::uint8_t* data, std::size_t size) {
+  Impl& f = *impl_;
+  if (!Ok()) return false;
+  if (f.buffer.size() + size > kWritePiece) {
+    if (!f.Flush()) return false;
+    if (size >= kWritePiece) {
+      f.failed = !WriteAll(f.file.get(), data, size);
+      return !f.failed;
+    }
+  }
+  f.buffer.insert(f.buffer.end(), data, data + size);
+  return true;
+}
+
+bool PendingFile::Commit(bool syncToDisk) {
+  Impl& f = *impl_;
+  if (!Ok() || !f.Flush()) return false;
+  if (syncToDisk && ::fsync(f.file.get()) != 0) return false;
+  if (!f.file.Close()) return false;
+  if (::rename(f.temporary.c_str(), f.target.c_str()) != 0) return false;
+  f.temporary.clear();
   if (syncToDisk) {
     // The rename itself lives in the folder.
-    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd dir(::open(f.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0) ::fsync(dir.get());
   }
   return true;

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/codepage.h"
 #include "platform/runtime.h"
@@ -22,56 +23,100 @@ Text RunDirectory() {
   return Utf16ToCp936(path);
 }
 
-bool SaveBytesAtomically(const Text& path, const Bytes& bytes, bool syncToDisk) {
-  const std::filesystem::path target = NativePath(path);
-  if (target.empty() || !target.has_filename()) return false;
-  const DWORD attributes = GetFileAttributesW(target.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
-  std::filesystem::path folder = target.parent_path();
-  if (folder.empty()) folder = L".";
+namespace {
 
-  struct HandleCloser {
-    void operator()(HANDLE handle) const { CloseHandle(handle); }
-  };
+struct HandleCloser {
+  void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+
+// Pieces arrive small (a download gives a kilobyte at a time); the disk sees
+// writes of a megabyte.
+constexpr std::size_t kWritePiece = std::size_t{1} << 20;
+
+bool WriteAll(HANDLE file, const std::uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    const DWORD piece = static_cast<DWORD>(std::min(size, kWritePiece));
+    DWORD written = 0;
+    if (!WriteFile(file, data, piece, &written, nullptr) || written == 0) return false;
+    data += written;
+    size -= written;
+  }
+  return true;
+}
+
+}  // namespace
+
+struct PendingFile::Impl {
+  std::filesystem::path target;
+  std::wstring temporary;
+  std::unique_ptr<void, HandleCloser> file;
+  std::vector<std::uint8_t> buffer;
+  bool failed = false;
+
+  bool Flush() {
+    if (failed) return false;
+    failed = !WriteAll(file.get(), buffer.data(), buffer.size());
+    buffer.clear();
+    return !failed;
+  }
+};
+
+PendingFile::PendingFile(const Text& path) : impl_(std::make_unique<Impl>()) {
+  Impl& f = *impl_;
+  f.target = NativePath(path);
+  if (f.target.empty() || !f.target.has_filename()) return;
+  const DWORD attributes = GetFileAttributesW(f.target.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return;
+  std::filesystem::path folder = f.target.parent_path();
+  if (folder.empty()) folder = L".";
   // A name of our own in the same folder, so that the move is a rename;
   // CREATE_NEW never reuses a file that is there already.
   static std::atomic<unsigned> serial{0};
-  std::unique_ptr<void, HandleCloser> file;
-  std::wstring temporary;
-  for (int attempt = 0; attempt < 100 && !file; ++attempt) {
-    temporary = (folder / (L".quillmere-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                           std::to_wstring(serial++) + L".tmp"))
-                    .wstring();
+  for (int attempt = 0; attempt < 100 && !f.file; ++attempt) {
+    f.temporary = (folder / (L".quillmere-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                             std::to_wstring(serial++) + L".tmp"))
+                      .wstring();
     HANDLE handle =
-        CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        CreateFileW(f.temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
-      file.reset(handle);
+      f.file.reset(handle);
     } else if (GetLastError() != ERROR_FILE_EXISTS) {
-      return false;
+      break;
     }
   }
-  if (!file) return false;
-  struct Remover {
-    std::wstring path;
-    ~Remover() {
-      if (!path.empty()) DeleteFileW(path.c_str());
-    }
-  } cleanup{temporary};
+  if (!f.file) f.temporary.clear();
+  f.buffer.reserve(kWritePiece);
+}
 
-  const std::uint8_t* data = bytes.data();
-  std::size_t left = bytes.size();
-  while (left > 0) {
-    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(left, std::size_t{1} << 30));
-    DWORD written = 0;
-    if (!WriteFile(file.get(), data, piece, &written, nullptr) || written == 0) return false;
-    data += written;
-    left -= written;
+PendingFile::~PendingFile() {
+  impl_->file.reset();
+  if (!impl_->temporary.empty()) DeleteFileW(impl_->temporary.c_str());
+}
+
+bool PendingFile::Ok() const { return impl_->file != nullptr && !impl_->failed; }
+
+bool PendingFile::Append(const std::uint8_t* data, std::size_t size) {
+  Impl& f = *impl_;
+  if (!Ok()) return false;
+  if (f.buffer.size() + size > kWritePiece) {
+    if (!f.Flush()) return false;
+    if (size >= kWritePiece) {
+      f.failed = !WriteAll(f.file.get(), data, size);
+      return !f.failed;
+    }
   }
-  if (syncToDisk && !FlushFileBuffers(file.get())) return false;
-  if (!CloseHandle(file.release())) return false;
+  f.buffer.insert(f.buffer.end(), data, data + size);
+  return true;
+}
+
+bool PendingFile::Commit(bool syncToDisk) {
+  Impl& f = *impl_;
+  if (!Ok() || !f.Flush()) return false;
+  if (syncToDisk && !FlushFileBuffers(f.file.get())) return false;
+  if (!CloseHandle(f.file.release())) return false;
   const DWORD moveFlags = MOVEFILE_REPLACE_EXISTING | (syncToDisk ? MOVEFILE_WRITE_THROUGH : 0);
-  if (!MoveFileExW(temporary.c_str(), target.c_str(), moveFlags)) return false;
-  cleanup.path.clear();
+  if (!MoveFileExW(f.temporary.c_str(), f.target.c_str(), moveFlags)) return false;
+  f.temporary.clear();
   return true;
 }
 
