@@ -3,9 +3,11 @@
 #include "download/download_command.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -147,6 +149,7 @@ TEST_F(DownloadCommandTest, FileThatCannotBeWrittenIsReported) {
   fs::create_directory(dir_.path() / "notes.txt");
   Click(server, "notes.txt");
   EXPECT_EQ(form_.Messages(), Names{"信息：|保存失败!"});
+  EXPECT_TRUE(server.Requests().empty());  // found out before downloading
   EXPECT_TRUE(fs::is_directory(dir_.path() / "notes.txt"));
   EXPECT_EQ(dir_.List(), Names{"notes.txt"});
 
@@ -158,6 +161,24 @@ TEST_F(DownloadCommandTest, FileThatCannotBeWrittenIsReported) {
                                          }});
   EXPECT_EQ(form_.Messages(), Names{"信息：|保存失败!"});
   EXPECT_TRUE(unzips_.empty());
+}
+
+TEST_F(DownloadCommandTest, DiskFillingUpDuringTheDownloadKeepsTheEarlierFile) {
+  WriteFile(dir_.path() / "big.bin", "the old file");
+  LoopbackServer server([](const RecordedRequest&) { return Reply::Text(std::string(3 << 20, 'b')); });
+  // The file-size limit stands for a full disk: writes fail part-way.
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit before{};
+  getrlimit(RLIMIT_FSIZE, &before);
+  rlimit small = before;
+  small.rlim_cur = 1 << 20;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  Click(server, "big.bin");
+  setrlimit(RLIMIT_FSIZE, &before);
+  std::signal(SIGXFSZ, SIG_DFL);
+  EXPECT_EQ(form_.Messages(), Names{"信息：|保存失败!"});
+  EXPECT_EQ(ReadFile(dir_.path() / "big.bin"), "the old file");
+  EXPECT_EQ(dir_.List(), Names{"big.bin"});  // no part of the new file left behind
 }
 
 TEST_F(DownloadCommandTest, NamesFromTheNetworkStayInsideTheRunDirectory) {
