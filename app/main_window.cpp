@@ -124,10 +124,24 @@ void MainWindow::OnTimer() {
 void MainWindow::RunBusy(const std::function<void()>& work) {
   if (busy_) return;
   busy_ = true;
-  SetBusyPump([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+  SetBusyPump([this] {
+    ShowPending();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  });
   work();
   SetBusyPump({});
   busy_ = false;
+  ShowPending();
+}
+
+void MainWindow::ShowPending() {
+  if (!pending_) return;
+  pending_ = false;
+  const QString size = ToQString(sizeShown_);
+  if (sizeLabel_->text() != size) sizeLabel_->setText(size);
+  const QString percent = ToQString(percentShown_);
+  if (percentLabel_->text() != percent) percentLabel_->setText(percent);
+  progressBar_->setValue(std::min(storedPosition_, progressBar_->maximum()));
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -161,11 +175,11 @@ void MainWindow::SetText(Control control, const Text& text) {
   // mostly with the text they show already: compare the bytes before paying
   // for the conversion and the relayout. Only this Form writes these labels.
   if (control == Control::透明标签1 || control == Control::透明标签2) {
-    const bool size = control == Control::透明标签1;
-    Text& shown = size ? sizeShown_ : percentShown_;
+    Text& shown = control == Control::透明标签1 ? sizeShown_ : percentShown_;
     if (text != shown) {
       shown = text;
-      (size ? sizeLabel_ : percentLabel_)->setText(ToQString(text));
+      pending_ = true;
+      if (!busy_) ShowPending();
     }
     PumpWhileBusy();
     return;
@@ -185,6 +199,7 @@ void MainWindow::SetText(Control control, const Text& text) {
 }
 
 Text MainWindow::GetText(Control control) {
+  ShowPending();
   QWidget* widget = Widget(control);
   if (auto* label = qobject_cast<QLabel*>(widget)) return FromQString(label->text());
   if (auto* line = qobject_cast<QLineEdit*>(widget)) return FromQString(line->text());
@@ -199,8 +214,12 @@ void MainWindow::SetEnabled(Control control, bool enabled) {
 
 void MainWindow::SetPosition(Control control, std::int32_t position) {
   if (control != Control::进度条1) return;
-  storedPosition_ = std::clamp(position, 0, kMaxStoredPosition);
-  progressBar_->setValue(std::min(storedPosition_, progressBar_->maximum()));
+  const std::int32_t stored = std::clamp(position, 0, kMaxStoredPosition);
+  if (stored != storedPosition_) {
+    storedPosition_ = stored;
+    pending_ = true;
+    if (!busy_) ShowPending();
+  }
   PumpWhileBusy();
 }
 
@@ -209,6 +228,7 @@ std::int32_t MainWindow::GetPosition(Control control) {
 }
 
 void MainWindow::ShowMessage(const Text& message, const Text& caption) {
+  ShowPending();  // the window behind the message shows where things stand
   QMessageBox box(QMessageBox::NoIcon, ToQString(caption), ToQString(message), QMessageBox::Ok);
   box.exec();
 }

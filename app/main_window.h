@@ -38,6 +38,10 @@ class MainWindow : public QWidget, public Form {
 
   QWidget* Widget(Control control) const;
 
+  // Runs one long operation (a resolve, a download): the window repaints
+  // meanwhile but takes no input, and a second operation cannot start.
+  void RunBusy(const std::function<void()>& work);
+
  protected:
   void closeEvent(QCloseEvent* event) override;
 
@@ -47,8 +51,8 @@ class MainWindow : public QWidget, public Form {
   void OnDownloadClicked();
   void OnExitClicked();
   void OnTimer();
-  // Runs one long operation: the window repaints meanwhile but takes no input.
-  void RunBusy(const std::function<void()>& work);
+  // Puts the latest size, percent and bar position on the widgets.
+  void ShowPending();
 
   std::function<void(int)> endProgram_;
   // The controls, named after their roles; their objectNames are the form names.
@@ -62,10 +66,13 @@ class MainWindow : public QWidget, public Form {
   QLabel* sizeLabel_;           // 透明标签1
   QLabel* percentLabel_;        // 透明标签2
   QTimer* timer_;               // 时钟1
-  // The texts of the size and percent labels, as last written.
+  // The texts of the size and percent labels and the bar's position, as last
+  // written. A download writes them after every kilobyte; while it runs they
+  // reach the widgets when the window repaints, not at every write.
   Text sizeShown_;
   Text percentShown_;
   std::int32_t storedPosition_ = 0;
+  bool pending_ = false;
   bool busy_ = false;
 };
 

@@ -18,7 +18,6 @@
 #include "app/main_window.h"
 #include "app/program_state.h"
 #include "download/download_command.h"
-#include "platform/busy.h"
 #include "platform/codepage.h"
 #include "platform/runtime.h"
 
@@ -58,16 +57,15 @@ int main(int argc, char** argv) {
   BenchWindow window;
   window.show();
   for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
-  // As the window does around a download: repaint, take no input.
-  qm::SetBusyPump([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
   const double baseline = ResidentMegabytes();
 
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
   qm::g_directUrl = url;
-  const bool saved = qm::FetchAndSave(window, output);
+  bool saved = false;
+  // As the window runs its download command: repainting, taking no input.
+  window.RunBusy([&] { saved = qm::FetchAndSave(window, output); });
   const auto end = Clock::now();
-  qm::SetBusyPump({});
 
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
