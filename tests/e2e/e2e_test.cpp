@@ -45,10 +45,7 @@ class EndToEndTest : public QObject {
     QVERIFY(program.Started());
     QCOMPARE(program.Text("编辑框2"), QString("quillmere.example"));
 
-    program.Type("编辑框1", QString::fromStdString(share));
-    program.Click("按钮1");
-    QVERIFY(program.WaitForText("编辑框2", QString::fromStdString(service_.DirectAddress(share))));
-    program.Click("按钮2");
+    QVERIFY(ResolveAndDownload(program, share));
     QCOMPARE(program.AcceptNextBox(), (Box{kDone.title, kDone.text + " 1"}));
     QCOMPARE(program.Get("进度条1")["value"].toInt(), 10000);
     QCOMPARE(program.Text("透明标签2"), QString("进度：100%"));
@@ -66,10 +63,7 @@ class EndToEndTest : public QObject {
     const std::string share = service_.Share({"说明.txt", "plain text"});
     ProgramRun program(runFolder_);
     QVERIFY(program.Started());
-    program.Type("编辑框1", QString::fromStdString(share));
-    program.Click("按钮1");
-    QVERIFY(program.WaitForText("编辑框2", QString::fromStdString(service_.DirectAddress(share))));
-    program.Click("按钮2");
+    QVERIFY(ResolveAndDownload(program, share));
     QCOMPARE(program.AcceptNextBox(), kDone);
     program.Click("按钮3");
     QCOMPARE(program.WaitForExit(), 0);
@@ -99,10 +93,7 @@ class EndToEndTest : public QObject {
     const std::string share = service_.Share({"data.bin", std::string(200000, 'd'), ShareScenario::kBreaksHalfway});
     ProgramRun program(runFolder_);
     QVERIFY(program.Started());
-    program.Type("编辑框1", QString::fromStdString(share));
-    program.Click("按钮1");
-    QVERIFY(program.WaitForText("编辑框2", QString::fromStdString(service_.DirectAddress(share))));
-    program.Click("按钮2");
+    QVERIFY(ResolveAndDownload(program, share));
     QCOMPARE(program.AcceptNextBox(), (Box{"信息：", "下载失败!"}));
     program.Click("按钮3");
     QCOMPARE(program.WaitForExit(), 0);
@@ -114,10 +105,7 @@ class EndToEndTest : public QObject {
     const std::string share = service_.Share({"../../evil.txt", "payload"});
     ProgramRun program(runFolder_);
     QVERIFY(program.Started());
-    program.Type("编辑框1", QString::fromStdString(share));
-    program.Click("按钮1");
-    QVERIFY(program.WaitForText("编辑框2", QString::fromStdString(service_.DirectAddress(share))));
-    program.Click("按钮2");
+    QVERIFY(ResolveAndDownload(program, share));
     QCOMPARE(program.AcceptNextBox(), kDone);
     program.Click("按钮3");
     QCOMPARE(program.WaitForExit(), 0);
@@ -133,10 +121,7 @@ class EndToEndTest : public QObject {
     const std::string share = service_.Share({"mixed.zip", archive});
     ProgramRun program(runFolder_);
     QVERIFY(program.Started());
-    program.Type("编辑框1", QString::fromStdString(share));
-    program.Click("按钮1");
-    QVERIFY(program.WaitForText("编辑框2", QString::fromStdString(service_.DirectAddress(share))));
-    program.Click("按钮2");
+    QVERIFY(ResolveAndDownload(program, share));
     QCOMPARE(program.AcceptNextBox(), (Box{kDone.title, kDone.text + " 0"}));
     program.Click("按钮3");
     QCOMPARE(program.WaitForExit(), 0);
@@ -147,6 +132,16 @@ class EndToEndTest : public QObject {
   }
 
  private:
+  // Pastes the share address, resolves it, and starts the download once the
+  // direct address shows.
+  bool ResolveAndDownload(ProgramRun& program, const std::string& share) {
+    program.Type("编辑框1", QString::fromStdString(share));
+    program.Click("按钮1");
+    if (!program.WaitForText("编辑框2", QString::fromStdString(service_.DirectAddress(share)))) return false;
+    program.Click("按钮2");
+    return true;
+  }
+
   ShareService service_;
   QTemporaryDir scratch_;
   QString runFolder_;

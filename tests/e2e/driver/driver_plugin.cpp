@@ -132,9 +132,9 @@ class DriverPlugin : public QGenericPlugin {
   Q_PLUGIN_METADATA(IID QGenericPluginFactoryInterface_iid FILE "driver.json")
 
  public:
-  QObject* create(const QString& key, const QString& specification) override {
+  QObject* create(const QString& key, const QString& socketPath) override {
     if (key.compare("quillmeredriver", Qt::CaseInsensitive) != 0) return nullptr;
-    return new Driver(specification);
+    return new Driver(socketPath);
   }
 };
 
