@@ -115,7 +115,7 @@ struct PendingFile::Impl {
   std::string temporary;
   UniqueFd file;
   // Pieces arrive small (a download gives a kilobyte at a time); the disk
-  // sees writes of a megabyte.
+  // sees writes of kWritePiece.
   std::vector<std::uint8_t> buffer;
   bool failed = false;
 
