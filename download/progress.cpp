@@ -28,9 +28,12 @@ Text FormatHundredths(std::int64_t hundredths) {
 void ShowProgress(Form& form, std::int32_t totalLength, std::int32_t received, std::int32_t /*elapsedMs*/,
                   std::int32_t /*receivedSinceStart*/) {
   static const Text kPrefix = Cp936("进度：");
-  // No announced length has no finite quotient, and gives 0.
-  const std::int32_t position =
-      TruncateToInt32(static_cast<double>(received) * 10000.0 / static_cast<double>(totalLength));
+  // The counts come as 32-bit numbers that wrap beyond 2 GiB; read unsigned,
+  // files up to 4 GiB show right. No announced length has no finite
+  // quotient, and gives 0.
+  const double total = static_cast<std::uint32_t>(totalLength);
+  const double got = static_cast<std::uint32_t>(received);
+  const std::int32_t position = TruncateToInt32(got * 10000.0 / total);
   form.SetPosition(Control::进度条1, position);
   const std::int32_t stored = form.GetPosition(Control::进度条1);
   form.SetText(Control::透明标签2, kPrefix + FormatHundredths(stored) + "%");

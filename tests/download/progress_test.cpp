@@ -28,7 +28,10 @@ TEST(ShowProgressTest, MovesTheBarAndShowsThePercentAsStored) {
       {100, 150, 15000, "进度：150%"},      // more than announced
       {1, 4, 40000, "进度：327.67%"},       // stored as 32767
       {1, 2147483647, 2147483647, "进度：327.67%"},
-      {-100, 50, -5000, "进度：0%"},        // stored as 0
+      // Counts beyond 2 GiB arrive wrapped to negative numbers.
+      {-1294967296, 1500000000, 5000, "进度：50%"},          // 1.5 of 3 GB
+      {-1294967296, -1294967296, 10000, "进度：100%"},       // 3 of 3 GB
+      {-1, -2, 9999, "进度：99.99%"},                        // just short of 4 GiB
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.received << " of " << c.total);
