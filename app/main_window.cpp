@@ -132,6 +132,10 @@ void MainWindow::RunBusy(const std::function<void()>& work) {
   SetBusyPump({});
   busy_ = false;
   ShowPending();
+  if (leaving_) {
+    ClearStopRequest();
+    close();
+  }
 }
 
 void MainWindow::ShowPending() {
@@ -145,8 +149,12 @@ void MainWindow::ShowPending() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  // Closing in the middle of a download would end the program under it.
+  // Closing in the middle of a download would end the program under it and
+  // leave its file half-written: the work is asked to stop instead, and the
+  // window closes once it has unwound.
   if (busy_) {
+    leaving_ = true;
+    RequestStop();
     event->ignore();
     return;
   }
@@ -228,6 +236,7 @@ std::int32_t MainWindow::GetPosition(Control control) {
 }
 
 void MainWindow::ShowMessage(const Text& message, const Text& caption) {
+  if (leaving_) return;  // the user closed the window and is not waiting for news
   ShowPending();  // the window behind the message shows where things stand
   QMessageBox box(QMessageBox::NoIcon, ToQString(caption), ToQString(message), QMessageBox::Ok);
   box.exec();

@@ -74,6 +74,7 @@ class MainWindow : public QWidget, public Form {
   std::int32_t storedPosition_ = 0;
   bool pending_ = false;
   bool busy_ = false;
+  bool leaving_ = false;  // closed while busy: the work is stopping, then the window closes
 };
 
 // Starts the program as main() does: clean-up registered, window shown,

@@ -5,6 +5,7 @@
 //   quillmere-cli resolve SHARE_URL
 //   quillmere-cli get SHARE_URL [-C DIR]
 //   quillmere-cli unzip ARCHIVE DEST
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -22,6 +23,7 @@
 #include "app/program_state.h"
 #include "cli/terminal_form.h"
 #include "download/download_command.h"
+#include "platform/busy.h"
 #include "platform/codepage.h"
 #include "platform/runtime.h"
 #include "platform/zip.h"
@@ -42,6 +44,12 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitNotUnpacked = 3;  // the ZIP component answered 0
 constexpr int kExitNoArchive = 4;    // the ZIP component answered -1
+constexpr int kExitInterrupted = 130;  // as a shell reports Ctrl-C
+
+void OnInterrupt(int signal) {
+  std::signal(signal, SIG_DFL);
+  RequestStop();
+}
 
 constexpr const char* kHelp =
     "usage: quillmere-cli resolve SHARE_URL\n"
@@ -65,7 +73,9 @@ constexpr const char* kHelp =
     "  2  bad command line\n"
     "  3  the archive was not unpacked whole: no ZIP archive, damaged, an entry\n"
     "     refused or not written (the ZIP component's result 0)\n"
-    "  4  no archive or no folder to unpack into (the ZIP component's result -1)\n";
+    "  4  no archive or no folder to unpack into (the ZIP component's result -1)\n"
+    "  130  interrupted (Ctrl-C): nothing half-downloaded is left, an earlier\n"
+    "       file of the same name stays as it was\n";
 
 int UsageError(const std::string& why) {
   std::cerr << kProgram << ": " << why << "\n"
@@ -177,6 +187,7 @@ bool Resolve(const std::string& shareUrl, TerminalForm& form) {
   g_shareUrl = Utf8ToCp936(shareUrl);
   const int messagesBefore = form.MessagesShown();
   ResolveShareLink(g_shareUrl, form);
+  if (StopRequested()) return false;
   if (form.MessagesShown() > messagesBefore) return false;  // it said so itself
   if (g_directUrl.empty()) {
     // The window says nothing here and only empties its box; a script must hear it.
@@ -303,8 +314,17 @@ int Run(const std::vector<std::string>& args) {
   if (command == "unzip") {
     status = RunUnzip(*archive, *destination);
   } else {
+    // Ctrl-C stops the network work, so that the download's temporary file
+    // is removed and an earlier file stays whole; a second one ends at once.
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
     TerminalForm form(std::cerr, StandardErrorIsTerminal());
     status = command == "resolve" ? RunResolve(operands[0], form) : RunGet(operands[0], *folder, form);
+    if (StopRequested()) {
+      std::cout.flush();
+      std::cerr << kProgram << ": interrupted\n";
+      status = kExitInterrupted;
+    }
   }
   std::cout.flush();
   RunCleanups();

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "platform/busy.h"
 #include "platform/codepage.h"
 
 namespace qm {
@@ -45,9 +46,11 @@ std::int32_t TerminalForm::GetPosition(Control control) {
 
 void TerminalForm::ShowMessage(const Text& message, const Text& /*caption*/) {
   FinishProgress();
+  ++messages_;
+  // After Ctrl-C the failures that follow are the stop's, not news.
+  if (StopRequested()) return;
   out_ << Cp936ToUtf8(message) << '\n';
   out_.flush();
-  ++messages_;
 }
 
 void TerminalForm::Progress(std::int32_t totalLength, std::int32_t received, std::int32_t elapsedMs,

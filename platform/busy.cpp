@@ -1,5 +1,6 @@
 #include "platform/busy.h"
 
+#include <atomic>
 #include <cstdint>
 #include <limits>
 #include <utility>
@@ -35,7 +36,16 @@ std::int64_t NowMs() {
 #endif
 }
 
+std::atomic<bool> g_stopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "RequestStop must be safe in a signal handler");
+
 }  // namespace
+
+void RequestStop() { g_stopRequested.store(true, std::memory_order_relaxed); }
+
+bool StopRequested() { return g_stopRequested.load(std::memory_order_relaxed); }
+
+void ClearStopRequest() { g_stopRequested.store(false, std::memory_order_relaxed); }
 
 void SetBusyPump(std::function<void()> routine) { ThePump().routine = std::move(routine); }
 

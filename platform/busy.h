@@ -17,4 +17,12 @@ void SetBusyPump(std::function<void()> pump);
 // Runs the pump when the last run is at least kPumpInterval ago.
 void PumpWhileBusy();
 
+// Asks the work under way to stop, because the user is leaving (the window is
+// being closed, Ctrl-C in a terminal): every wait on the network then ends at
+// once as a failure, so the work unwinds through its failure paths and
+// leaves nothing half-written. Safe to call from a signal handler.
+void RequestStop();
+bool StopRequested();
+void ClearStopRequest();
+
 }  // namespace qm

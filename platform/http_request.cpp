@@ -25,6 +25,8 @@ constexpr std::int32_t kDefaultReceiveMs = 30000;
 constexpr long kMaxRedirects = 10;
 constexpr int kPollMs = 50;  // the window is pumped at least this often
 
+std::size_t g_bodyLimit = kDefaultHttpBodyLimit;
+
 struct EasyCloser {
   void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
 };
@@ -126,6 +128,7 @@ HttpFailure FailureOf(CURLcode code) {
     case CURLE_COULDNT_RESOLVE_PROXY:
     case CURLE_PROXY: return HttpFailure::Proxy;
     case CURLE_TOO_MANY_REDIRECTS: return HttpFailure::Redirects;
+    case CURLE_ABORTED_BY_CALLBACK: return HttpFailure::Stopped;
     default: return HttpFailure::Transfer;
   }
 }
@@ -137,9 +140,14 @@ struct Exchange {
   Clock::time_point lastActivity = Clock::now();
   curl_off_t sent = 0;
   curl_off_t received = 0;
+  bool tooLarge = false;  // a callback refused more; curl then ends the transfer
 
   static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self) {
     auto* x = static_cast<Exchange*>(self);
+    if (size * count > g_bodyLimit - x->body.size()) {
+      x->tooLarge = true;
+      return 0;
+    }
     x->body.insert(x->body.end(), data, data + size * count);
     x->lastActivity = Clock::now();
     return size * count;
@@ -149,6 +157,10 @@ struct Exchange {
     auto* x = static_cast<Exchange*>(self);
     std::string_view line(data, size * count);
     x->lastActivity = Clock::now();
+    if (line.size() > kHttpHeadLimit - x->headLines.size()) {
+      x->tooLarge = true;
+      return 0;
+    }
     // A status line starts a new response (a redirect, an interim 1xx, the
     // proxy's answer to a tunnel): only the last one's headers are kept.
     if (line.starts_with("HTTP/")) {
@@ -242,7 +254,7 @@ class CurlRequest final : public HttpRequest {
       return;
     }
     opened_ = false;
-    failure_ = Perform(body);
+    failure_ = StopRequested() ? HttpFailure::Stopped : Perform(body);
     headers_.clear();  // the next request starts with no headers
   }
 
@@ -329,6 +341,7 @@ class CurlRequest final : public HttpRequest {
     long code = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
     curl_easy_reset(h);  // drops curl's pointers to the lists and the exchange
+    if (x.tooLarge) return HttpFailure::TooLarge;
     if (result != CURLE_OK) return FailureOf(result);
 
     status_ = static_cast<std::int32_t>(code);
@@ -363,6 +376,10 @@ class CurlRequest final : public HttpRequest {
       }
       curl_multi_poll(multi_.get(), nullptr, 0, kPollMs, nullptr);
       PumpWhileBusy();
+      if (StopRequested()) {
+        result = CURLE_ABORTED_BY_CALLBACK;
+        break;
+      }
 
       const auto now = Clock::now();
       const std::chrono::milliseconds silence(x.sent < bodySize ? sendMs_ : receiveMs_);
@@ -424,5 +441,7 @@ std::function<HttpRequestRef()>& Factory() {
 HttpRequestRef CreateHttpRequest() { return Factory() ? Factory()() : CreateCurlRequest(); }
 
 void SetHttpRequestFactory(std::function<HttpRequestRef()> factory) { Factory() = std::move(factory); }
+
+std::size_t SetHttpBodyLimit(std::size_t bytes) { return std::exchange(g_bodyLimit, bytes); }
 
 }  // namespace qm

@@ -15,6 +15,7 @@
 //   converted to code page 936, any other line is kept byte for byte.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -43,6 +44,8 @@ enum class HttpFailure {
   Certificate,  // the server's certificate was not trusted
   Proxy,        // the proxy failed or refused the tunnel
   Redirects,    // more redirects than the bound
+  TooLarge,     // the answer's body or head was beyond its bound
+  Stopped,      // the user is leaving (RequestStop)
   Transfer,     // any other failure on the way
 };
 
@@ -83,6 +86,16 @@ class HttpRequest {
 
 // Shared by every holder; the object lives while one holds it.
 using HttpRequestRef = std::shared_ptr<HttpRequest>;
+
+// Bounds of what one answer may hold in memory. The answers this system asks
+// for are pages of kilobytes; a server sending without end must not take the
+// memory. Beyond a bound the exchange fails (HttpFailure::TooLarge).
+inline constexpr std::size_t kDefaultHttpBodyLimit = std::size_t{64} << 20;
+inline constexpr std::size_t kHttpHeadLimit = std::size_t{256} << 10;
+
+// Replaces the body bound for the exchanges sent from now on and returns the
+// bound in force before (tests lower it).
+std::size_t SetHttpBodyLimit(std::size_t bytes);
 
 // A new request object, or nullptr when none can be created.
 HttpRequestRef CreateHttpRequest();

@@ -250,6 +250,10 @@ struct InternetRequest::Transfer {
         return false;
       }
       PumpWhileBusy();
+      if (StopRequested()) {
+        Fail(InternetError::kStopped);
+        return false;
+      }
       curl_multi_poll(multi.get(), nullptr, 0, static_cast<int>(kPollSlice.count()), nullptr);
     }
   }

@@ -57,6 +57,7 @@ enum class InternetError {
   kTimedOut,        // no byte within the stall bound
   kBadContent,      // a content coding that cannot be decoded
   kTransferFailed,  // the connection broke, or the body is shorter than announced
+  kStopped,         // the user is leaving (RequestStop)
 };
 
 class InternetRequest;

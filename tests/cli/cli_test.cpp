@@ -175,6 +175,22 @@ TEST_F(CliTest, GetSavesThePlainFileIntoTheFolder) {
   EXPECT_EQ(FileRequests(), 2u);
 }
 
+TEST_F(CliTest, CtrlCDuringADownloadRemovesThePartAndKeepsTheEarlierFile) {
+  WriteFile(dir_.path() / "slow.bin", "the earlier file");
+  // About 8 s at the service's trickle: the interrupt comes well before the end.
+  const std::string url = service_.Share({"slow.bin", std::string(16 << 20, 's'), ShareScenario::kNormal,
+                                          /*trickle=*/true});
+  const ProgramResult r =
+      Cli({"get", url, "-C", dir_.path().string()},
+          {.workingDirectory = {}, .timeout = std::chrono::seconds(30), .interruptWhenErrorHas = "Size："});
+  EXPECT_EQ(r.exitCode, 130) << r.err;
+  EXPECT_TRUE(Lines(r.err).back() == "quillmere-cli: interrupted") << r.err;
+  EXPECT_FALSE(Contains(r.err, "下载失败!")) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(ReadFile(dir_.path() / "slow.bin"), "the earlier file");
+  EXPECT_EQ(dir_.List(), Names{"slow.bin"});  // no partial file left, hidden or not
+}
+
 TEST_F(CliTest, GetUnpacksZipArchivesIntoAFolderOfTheirName) {
   const std::string archive = test::BuildZip({
       test::ZipFile("readme.txt", "hello"),

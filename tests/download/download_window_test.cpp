@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -21,6 +22,7 @@
 
 #include "app/main_window.h"
 #include "app/program_state.h"
+#include "platform/busy.h"
 #include "platform/codepage.h"
 #include "tests/support/files.h"
 #include "tests/support/message_boxes.h"
@@ -133,6 +135,53 @@ class DownloadWindowTest : public QObject {
     QCOMPARE(bar->value(), 10000);
     QCOMPARE(percent->text(), QString("进度：100%"));
     QCOMPARE(size->text(), QString("Size：0.05 MB"));
+  }
+
+  // A server may send a byte now and then for ever. Closing the window stops
+  // the download: the window goes at once, no message follows, the earlier
+  // file stays whole and no partial file is left behind.
+  void closingDuringADownloadStopsItAndKeepsTheEarlierFile() {
+    QApplication::setQuitOnLastWindowClosed(false);
+    const fs::path runDirectory = fs::path(Cp936ToUtf8(RunDirectory()));
+    const fs::path target = runDirectory / "keep.bin";
+    test::WriteFile(target, "the earlier file");
+    test::LoopbackServer server([&](const test::RecordedRequest&) {
+      test::Reply r = test::Reply::Text(std::string(1 << 20, 'k'), "application/octet-stream");
+      r.pieceSize = 1024;
+      r.pieceDelay = std::chrono::milliseconds(100);  // about 100 s in all
+      return r;
+    });
+    g_directUrl = server.Origin() + "/keep.bin";
+    g_fileName = "keep.bin";
+
+    MainWindow window([](int) {});
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    bool boxSeen = false;
+    QTimer watcher;
+    watcher.setInterval(20);
+    connect(&watcher, &QTimer::timeout, [&] {
+      if (QApplication::activeModalWidget() != nullptr) {
+        boxSeen = true;
+        QApplication::activeModalWidget()->close();
+      }
+    });
+    watcher.start();
+    QTimer::singleShot(300, &window, [&window] { window.close(); });
+    QElapsedTimer clock;
+    clock.start();
+    QTest::mouseClick(Find<QPushButton>(window, "按钮2"), Qt::LeftButton);
+    const qint64 elapsed = clock.elapsed();
+    watcher.stop();
+
+    QVERIFY(!window.isVisible());
+    QVERIFY2(elapsed < 3000, qPrintable(QString::number(elapsed)));
+    QVERIFY(!boxSeen);
+    QVERIFY(!StopRequested());  // the next run starts afresh
+    QCOMPARE(ReadFile(target), std::string("the earlier file"));
+    for (const auto& entry : fs::directory_iterator(runDirectory)) {
+      QVERIFY2(!entry.path().filename().string().starts_with(".quillmere-"), entry.path().c_str());
+    }
   }
 };
 

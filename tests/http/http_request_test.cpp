@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "http/web_request.h"
+#include "platform/busy.h"
 #include "platform/codepage.h"
 #include "tests/support/child_process.h"
 #include "tests/support/loopback_server.h"
@@ -188,6 +189,63 @@ TEST(HttpRequestTest, FailuresAreSilentAndLeaveEmptyResults) {
   unopened->Send(Text("x"));
   EXPECT_EQ(unopened->LastFailure(), HttpFailure::NotOpened);
   EXPECT_EQ(unopened->Status(), 0);
+}
+
+TEST(HttpRequestTest, AnswersBeyondTheirBoundsFailWithoutTakingTheMemory) {
+  Reply bigHead = Reply::Text("small body");
+  for (int i = 0; i < 20; ++i) bigHead.headers.emplace_back("X-Pad-" + std::to_string(i), std::string(60000, 'p'));
+  LoopbackServer server([&](const RecordedRequest& r) {
+    if (r.target == "/head") return bigHead;
+    Reply reply = Reply::Text(std::string(r.target == "/fits" ? 1000 : 1001, 'b'));
+    reply.contentLength = r.target != "/endless";  // read to the end of the connection
+    return reply;
+  });
+  const std::size_t before = SetHttpBodyLimit(1000);
+  const struct {
+    const char* target;
+    HttpFailure failure;
+  } cases[] = {
+      {"/fits", HttpFailure::None},
+      {"/over", HttpFailure::TooLarge},
+      {"/endless", HttpFailure::TooLarge},
+      {"/head", HttpFailure::TooLarge},  // 1.2 MB of header lines
+  };
+  for (const auto& c : cases) {
+    const HttpRequestRef request = NewRequest();
+    request->Open("GET", server.Origin() + c.target, false);
+    request->Send(Text());
+    EXPECT_EQ(request->LastFailure(), c.failure) << c.target;
+    EXPECT_EQ(request->ResponseBody().size(), c.failure == HttpFailure::None ? 1000u : 0u) << c.target;
+    if (c.failure != HttpFailure::None) {
+      EXPECT_EQ(request->Status(), 0) << c.target;
+    }
+  }
+  SetHttpBodyLimit(before);
+}
+
+TEST(HttpRequestTest, AStopRequestEndsTheWaitAtOnceAndSendsNothingMore) {
+  Reply silent = Reply::Text("late");
+  silent.delayBeforeHead = std::chrono::seconds(20);
+  LoopbackServer server([&](const RecordedRequest&) { return silent; });
+  const auto start = std::chrono::steady_clock::now();
+  // The user closes the window a moment into the wait.
+  SetBusyPump([&] {
+    if (std::chrono::steady_clock::now() - start > std::chrono::milliseconds(200)) RequestStop();
+  });
+  const HttpRequestRef request = NewRequest();
+  request->Open("GET", server.Origin() + "/", false);
+  request->Send(Text());
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  SetBusyPump({});
+  EXPECT_EQ(request->LastFailure(), HttpFailure::Stopped);
+  EXPECT_EQ(request->Status(), 0);
+  EXPECT_LT(elapsed, std::chrono::milliseconds(1500));
+
+  request->Open("GET", server.Origin() + "/next", false);
+  request->Send(Text());
+  EXPECT_EQ(request->LastFailure(), HttpFailure::Stopped);
+  ClearStopRequest();
+  EXPECT_EQ(server.Requests().size(), 1u);
 }
 
 TEST(HttpRequestTest, TheEnvironmentsProxyIsNotUsed) {

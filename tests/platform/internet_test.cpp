@@ -102,6 +102,45 @@ TEST(InternetTest, FailuresSayWhy) {
   EXPECT_FALSE(InternetSession::Open("a", 3));  // a named proxy, which has no name here
 }
 
+// A server can keep a transfer alive for ever, a byte now and then; only the
+// user leaving ends it then.
+TEST(InternetTest, AStopRequestEndsEveryWaitAtOnce) {
+  const struct {
+    const char* name;
+    std::chrono::milliseconds delayBeforeHead;
+    bool opens;
+  } cases[] = {
+      {"waiting for the head", 20s, false},
+      {"in a body that trickles without end", 0ms, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    LoopbackServer server([&](const RecordedRequest&) {
+      Reply r = Reply::Text(std::string(100000, 't'), "application/octet-stream");
+      r.delayBeforeHead = c.delayBeforeHead;
+      r.pieceSize = 1;
+      r.pieceDelay = 100ms;
+      return r;
+    });
+    const auto start = Clock::now();
+    SetBusyPump([&start] {
+      if (Clock::now() - start > 300ms) RequestStop();
+    });
+    auto session = InternetSession::Open("a", kAccessDirect);
+    InternetError why = InternetError::kNone;
+    auto request = session->OpenUrl(server.Origin() + "/f", "", 0, &why);
+    EXPECT_EQ(request != nullptr, c.opens);
+    if (request) {
+      std::string body;
+      EXPECT_FALSE(ReadAll(*request, body, &why));
+    }
+    SetBusyPump({});
+    ClearStopRequest();
+    EXPECT_EQ(why, InternetError::kStopped);
+    EXPECT_LT(Clock::now() - start, 1500ms);
+  }
+}
+
 TEST(InternetTest, WaitsKeepTheWindowPumped) {
   std::vector<Clock::time_point> pumps;
   SetBusyPump([&pumps] { pumps.push_back(Clock::now()); });

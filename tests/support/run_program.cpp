@@ -94,6 +94,7 @@ ProgramResult RunProgram(const std::vector<std::string>& argv, const ProgramOpti
   const auto deadline = std::chrono::steady_clock::now() + options.timeout;
   bool outOpen = true;
   bool errOpen = true;
+  bool interrupted = options.interruptWhenErrorHas == nullptr;
   while (outOpen || errOpen) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -115,6 +116,10 @@ ProgramResult RunProgram(const std::vector<std::string>& argv, const ProgramOpti
         continue;
       }
       (i == 0 ? result.out : result.err).append(chunk, static_cast<std::size_t>(n));
+    }
+    if (!interrupted && result.err.find(options.interruptWhenErrorHas) != std::string::npos) {
+      interrupted = true;
+      ::kill(pid, SIGINT);
     }
   }
 

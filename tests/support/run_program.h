@@ -15,6 +15,8 @@ struct ProgramOptions {
   // program sees a terminal there (its output then has "\r\n" line ends).
   bool errorsOnTerminal = false;
   std::chrono::milliseconds timeout{60000};
+  // Sends SIGINT once, as Ctrl-C would, when standard error first holds this.
+  const char* interruptWhenErrorHas = nullptr;
 };
 
 struct ProgramResult {
