@@ -43,7 +43,14 @@ Text BodyAsText(const Bytes& body) {
 }  // namespace
 
 Text RedirectTarget(const Text& responseHeaders) {
-  for (const Text& line : Split(responseHeaders, "\r\n")) {
+  // Lines are cut at every CR LF byte pair: the request object frames them
+  // so, even after a stray byte of 0x80 or above that a text search would
+  // take for the first half of a character.
+  for (std::size_t at = 0; at < responseHeaders.size();) {
+    std::size_t end = responseHeaders.find("\r\n", at);
+    if (end == Text::npos) end = responseHeaders.size();
+    const Text line = responseHeaders.substr(at, end - at);
+    at = end + 2;
     const std::size_t colon = line.find(':');
     if (colon == Text::npos || !EqualsIgnoringAsciiCase(std::string_view(line).substr(0, colon), "Location")) {
       continue;

@@ -188,6 +188,7 @@ TEST(RedirectTargetTest, TakesTheLocationLineInAnyCase) {
       {"Location:http://h/f  \r\n", "http://h/f"},
       {"Content-Location: /meta\r\n", ""},
       {"X-Location: http://h/f\r\n", ""},
+      {"Location: http://h/f\xCB\r\nX: y\r\n", "http://h/f\xCB"},  // a stray high byte ends no line
       {"", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(RedirectTarget(c.headers), c.target) << c.headers;
